@@ -5,5 +5,6 @@
 #include <cstddef>
 
 // Writes the device node of COM port com (such as /dev/ttyUSB0) into node
-// (size bytes). False when no serial tty has that number or it does not fit.
+// (size bytes). False when no present serial tty has that number (a
+// placeholder keeps its number but has no port to open) or it does not fit.
 bool com_port_device_node(int com, char *node, std::size_t size);

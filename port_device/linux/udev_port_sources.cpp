@@ -1,0 +1,80 @@
+// The udev sources of the two scan passes, and port_device_scan over them.
+#include "udev_port_sources.h"
+
+#include <libudev.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "port_device.h"
+#include "port_scan.h"
+
+namespace {
+
+// Copies length bytes of text and a NUL when it fits; the NUL may be left
+// out when the text fills the buffer exactly. Returns the bytes stored, or
+// -1 when the text does not fit.
+int store_text(const char *text, char *buffer, int capacity) {
+  const int length = static_cast<int>(std::strlen(text));
+  if (capacity <= 0 || length > capacity) return -1;
+  std::memcpy(buffer, text, static_cast<std::size_t>(length));
+  if (length == capacity) return length;
+  buffer[length] = '\0';
+  return length + 1;
+}
+
+}  // namespace
+
+bool udev_class_source::open_list() { return list_ != nullptr; }
+
+bool udev_class_source::select_device(int index) {
+  const int position = present_tty_position(*list_, index);
+  if (position < 0) return false;
+  describe_serial_port(list_->ttys[position].device, text_);
+  std::snprintf(friendly_name_, sizeof friendly_name_, "%s (COM%d)", text_.description, position + 1);
+  return true;
+}
+
+bool udev_class_source::read_property(property which, char *buffer, int capacity) {
+  const char *text = which == description     ? text_.description
+                     : which == friendly_name ? friendly_name_
+                                              : text_.hardware_id;
+  return store_text(text, buffer, capacity) >= 0;
+}
+
+void udev_class_source::close_list() {}
+
+bool udev_map_source::open_map() { return list_ != nullptr; }
+
+// A device node that does not fit is reported as a value of another type,
+// so that the pass skips it and goes on with the next port.
+bool udev_map_source::read_value_name(int index, char *name, int capacity, bool *is_text) {
+  const int position = present_tty_position(*list_, index);
+  if (position < 0) return false;
+  *is_text = capacity > 0 && tty_device_node(list_->ttys[position].device, name, static_cast<std::size_t>(capacity));
+  return true;
+}
+
+int udev_map_source::read_value_text(int index, char *data, int capacity) {
+  const int position = present_tty_position(*list_, index);
+  if (position < 0) return -1;
+  char text[16];
+  std::snprintf(text, sizeof text, "COM%d", position + 1);
+  return store_text(text, data, capacity);
+}
+
+void udev_map_source::close_map() {}
+
+extern "C" int PORT_DEVICE_CALL port_device_scan(void) {
+  udev *context = udev_new();
+  int count = 0;
+  {
+    serial_tty_list list;
+    const bool listed = context != nullptr && list_serial_ttys(context, list);
+    udev_class_source classes(listed ? &list : nullptr);
+    udev_map_source map(listed ? &list : nullptr);
+    count = scan_ports(classes, map, utf8_char_length);
+  }
+  udev_unref(context);
+  return count;
+}
