@@ -163,7 +163,8 @@ int model_friendly_number(const std::string &friendly) {
     for (std::size_t at = friendly.find(word); at != std::string::npos;
          at = friendly.find(word, at + 1)) {
       found = true;
-      if (at + 3 < friendly.size() && is_digit(friendly[at + 3])) return digits_value(friendly, at + 3);
+      if (at + 3 < friendly.size() && is_digit(friendly[at + 3]))
+        return digits_value(friendly, at + 3);
     }
   }
   return found ? 0 : -1;
@@ -196,8 +197,8 @@ int model_device_class(model_table &model, const fuzz_class_source &source, int 
     const fuzz_device &device = source.devices[index];
     const int number = model_friendly_number(fuzz_class_source::seen(device, 1));
     if (number < 0) continue;
-    model.rows.push_back({number, fuzz_class_source::seen(device, 0),
-                          fuzz_class_source::seen(device, 2), ""});
+    model.rows.push_back(
+        {number, fuzz_class_source::seen(device, 0), fuzz_class_source::seen(device, 2), ""});
   }
   return static_cast<int>(model.rows.size());
 }
@@ -206,7 +207,8 @@ int model_serial_map(model_table &model, const fuzz_map_source &source) {
   if (!source.grant) return 0;
   int com_values = 0;
   for (const fuzz_value &value : source.values) {
-    if (value.name_mode == 2 || (value.name_mode == 1 && value.name.size() + 1 > map_capacity)) break;
+    if (value.name_mode == 2 || (value.name_mode == 1 && value.name.size() + 1 > map_capacity))
+      break;
     if (!value.is_text) continue;
     const bool fits = value.text_how == delivery::with_nul ? value.text.size() + 1 <= map_capacity
                                                            : value.text.size() <= map_capacity;
@@ -222,7 +224,8 @@ int model_serial_map(model_table &model, const fuzz_map_source &source) {
       row.device_name2 = name;
       matched = true;
     }
-    if (!matched && model.rows.size() < port_table_rows) model.rows.push_back({number, text, "", name});
+    if (!matched && model.rows.size() < port_table_rows)
+      model.rows.push_back({number, text, "", name});
   }
   return com_values;
 }
@@ -283,8 +286,10 @@ void check_table(const model_table &model) {
   FUZZ_CHECK(port_table.device_count >= 0 && port_table.device_count <= port_table_rows);
   for (int row = 0; row < port_table_rows; ++row) {
     FUZZ_CHECK(std::memchr(port_table.port_name[row], '\0', port_name_size) != nullptr);
-    FUZZ_CHECK(std::memchr(port_table.port_device_name[row], '\0', port_device_name_size) != nullptr);
-    FUZZ_CHECK(std::memchr(port_table.port_device_name2[row], '\0', port_device_name_size) != nullptr);
+    FUZZ_CHECK(std::memchr(port_table.port_device_name[row], '\0', port_device_name_size) !=
+               nullptr);
+    FUZZ_CHECK(std::memchr(port_table.port_device_name2[row], '\0', port_device_name_size) !=
+               nullptr);
   }
   for (std::size_t row = 0; row < model.rows.size(); ++row) {
     const model_row &expected = model.rows[row];
@@ -307,14 +312,15 @@ void model_pickup(model_table &model, const char *pattern) {
     if (model.picked.size() >= port_table_rows) break;
     if (!row_contains(row, pattern)) continue;
     bool listed = false;
-    for (int other : model.picked) listed = listed || port_table.port_number[other] == port_table.port_number[row];
+    for (int other : model.picked)
+      listed = listed || port_table.port_number[other] == port_table.port_number[row];
     if (!listed) model.picked.push_back(row);
   }
 }
 
 void model_pickup_by_type(model_table &model, int type) {
-  static const char *const patterns[] = {"ACPI\\PNP", "FTDIBUS", "CP210x", "Prolific", "Cypress",
-                                         "ArkMicro"};
+  static const char *const patterns[] = {"ACPI\\PNP", "FTDIBUS", "CP210x",
+                                         "Prolific",  "Cypress", "ArkMicro"};
   model.picked.clear();
   if (type == 0) {
     for (int row = 0; row < port_table.device_count; ++row) model.picked.push_back(row);
@@ -435,9 +441,7 @@ void run_operation(fuzz_input &in, model_table &model) {
       returned = port_device_pickup(pattern.c_str());
       break;
     }
-    case 2:
-      returned = port_device_pickup(nullptr);
-      break;
+    case 2: returned = port_device_pickup(nullptr); break;
     case 3:
       model_pickup_by_type(model, 0);
       returned = port_device_pickup_all();
