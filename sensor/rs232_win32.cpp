@@ -1,0 +1,220 @@
+// The serial layer on Windows: COM N is \\.\COMN, opened exclusively at
+// 9600 8N1 with no flow control. Every read waits in the driver
+// (COMMTIMEOUTS) for at most what is left of the call's own deadline, kept on
+// GetTickCount64, so a slow drip of bytes cannot stretch a call.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "rs232.h"
+
+namespace {
+
+constexpr int max_open_ports = 8;
+constexpr int read_buffer_size = 64;
+constexpr ULONGLONG line_deadline_ms = 1000;
+constexpr ULONGLONG getch_deadline_ms = 1000;
+// A write waits about a second, plus the bytes' time on the wire (1.04 ms
+// each at 9600 baud 8N1; 2 ms covers slower rates too).
+constexpr DWORD write_deadline_ms = 1000;
+constexpr DWORD write_ms_per_byte = 2;
+
+struct serial_port {
+  HANDLE handle;  // nullptr: the slot is free
+  int16_t number;
+  char buffer[read_buffer_size];  // bytes read but not yet taken
+  int start;
+  int end;
+};
+
+// Zero-filled at load time; no constructor runs.
+serial_port ports[max_open_ports];
+char open_failure[320];
+
+serial_port *find_port(int16_t number) {
+  for (serial_port &port : ports) {
+    if (port.handle != nullptr && port.number == number) return &port;
+  }
+  return nullptr;
+}
+
+serial_port *free_slot(void) {
+  for (serial_port &port : ports) {
+    if (port.handle == nullptr) return &port;
+  }
+  return nullptr;
+}
+
+// "\\.\COM5: <the system's text for error>", on one line.
+void note_open_failure(const char *path, DWORD error) {
+  int used = std::snprintf(open_failure, sizeof open_failure, "%s: ", path);
+  if (used < 0) used = 0;
+  char *reason = open_failure + used;
+  const DWORD room = static_cast<DWORD>(sizeof open_failure - static_cast<size_t>(used));
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                error, 0, reason, room, nullptr);
+  if (length == 0) {
+    std::snprintf(reason, room, "error %lu", static_cast<unsigned long>(error));
+    return;
+  }
+  while (length > 0 && (reason[length - 1] == '\r' || reason[length - 1] == '\n' ||
+                        reason[length - 1] == ' ')) {
+    reason[--length] = '\0';
+  }
+}
+
+// Raw 8N1 at baud with every kind of flow control off.
+bool set_line_settings(HANDLE handle, int32_t baud) {
+  DCB dcb = {};
+  dcb.DCBlength = sizeof dcb;
+  if (!GetCommState(handle, &dcb)) return false;
+  dcb.BaudRate = static_cast<DWORD>(baud);
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.fBinary = TRUE;
+  dcb.fParity = FALSE;
+  dcb.fOutxCtsFlow = FALSE;
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fDsrSensitivity = FALSE;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fErrorChar = FALSE;
+  dcb.fNull = FALSE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  dcb.fAbortOnError = FALSE;
+  return SetCommState(handle, &dcb) != FALSE;
+}
+
+// A read that returns as soon as one byte is there, or after wait_ms with
+// none; a write that gives up when the port takes no more bytes.
+bool set_read_wait(HANDLE handle, DWORD wait_ms) {
+  COMMTIMEOUTS timeouts = {};
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+  timeouts.ReadTotalTimeoutConstant = wait_ms;
+  timeouts.WriteTotalTimeoutMultiplier = write_ms_per_byte;
+  timeouts.WriteTotalTimeoutConstant = write_deadline_ms;
+  return SetCommTimeouts(handle, &timeouts) != FALSE;
+}
+
+// Refills the port's buffer from the driver, waiting until deadline at most.
+// 0 when bytes arrived, rs_timeout or rs_gone.
+int fill_buffer(serial_port &port, ULONGLONG deadline) {
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) return rs_timeout;
+    if (!set_read_wait(port.handle, static_cast<DWORD>(deadline - now))) return rs_gone;
+    DWORD got = 0;
+    // Any failure of an open port's read means the device is no longer
+    // usable: unplugged (access denied, bad command, device not connected),
+    // aborted or closed under us.
+    if (!ReadFile(port.handle, port.buffer, sizeof port.buffer, &got, nullptr)) return rs_gone;
+    if (got > 0) {
+      port.start = 0;
+      port.end = static_cast<int>(got);
+      return 0;
+    }
+  }
+}
+
+// The next byte of the port (0..255) before deadline, rs_timeout or rs_gone.
+int next_byte(serial_port &port, ULONGLONG deadline) {
+  if (port.start == port.end) {
+    const int filled = fill_buffer(port, deadline);
+    if (filled != 0) return filled;
+  }
+  return static_cast<unsigned char>(port.buffer[port.start++]);
+}
+
+}  // namespace
+
+int16_t rs_open(int16_t port, int32_t baud) {
+  char path[32];
+  std::snprintf(path, sizeof path, "\\\\.\\COM%d", static_cast<int>(port));
+  open_failure[0] = '\0';
+  // A port already open here is as busy as one another program holds.
+  if (find_port(port) != nullptr) {
+    note_open_failure(path, ERROR_ACCESS_DENIED);
+    return -1;
+  }
+  serial_port *slot = free_slot();
+  if (slot == nullptr) {
+    note_open_failure(path, ERROR_TOO_MANY_OPEN_FILES);
+    return -1;
+  }
+  const HANDLE handle =
+      CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    note_open_failure(path, GetLastError());
+    return -1;
+  }
+  if (!set_line_settings(handle, baud) || !set_read_wait(handle, 0) ||
+      !PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR)) {
+    note_open_failure(path, GetLastError());
+    CloseHandle(handle);
+    return -1;
+  }
+  slot->handle = handle;
+  slot->number = port;
+  slot->start = slot->end = 0;
+  return 0;
+}
+
+int rs_close(int16_t port) {
+  serial_port *open = find_port(port);
+  if (open == nullptr) return -1;
+  CloseHandle(open->handle);
+  open->handle = nullptr;
+  return 0;
+}
+
+int rs_puts(int16_t port, const char *text) {
+  serial_port *open = find_port(port);
+  if (open == nullptr || text == nullptr) return rs_gone;
+  // One write: the driver's write timeout covers the whole text, so a
+  // short count means the port stopped taking bytes.
+  const DWORD length = static_cast<DWORD>(std::strlen(text));
+  DWORD written = 0;
+  if (!WriteFile(open->handle, text, length, &written, nullptr)) return rs_gone;
+  if (written < length) return rs_timeout;
+  return FlushFileBuffers(open->handle) ? 0 : rs_gone;
+}
+
+int rs_gets(int16_t port, char *buf, int size) {
+  if (buf == nullptr || size <= 0) return -1;
+  buf[0] = '\0';
+  serial_port *open = find_port(port);
+  if (open == nullptr) return rs_gone;
+  const ULONGLONG deadline = GetTickCount64() + line_deadline_ms;
+  int stored = 0;
+  for (;;) {
+    const int byte = next_byte(*open, deadline);
+    if (byte < 0) return byte;
+    if (byte == '\r' || byte == '\n') return stored;
+    // Past the buffer's room the rest of the line is read and dropped.
+    if (stored + 1 < size) {
+      buf[stored++] = static_cast<char>(byte);
+      buf[stored] = '\0';
+    }
+  }
+}
+
+int rs_getch(int16_t port) {
+  serial_port *open = find_port(port);
+  if (open == nullptr) return rs_gone;
+  return next_byte(*open, GetTickCount64() + getch_deadline_ms);
+}
+
+int rs_discard_input(int16_t port) {
+  serial_port *open = find_port(port);
+  if (open == nullptr) return rs_gone;
+  open->start = open->end = 0;
+  return PurgeComm(open->handle, PURGE_RXABORT | PURGE_RXCLEAR) ? 0 : rs_gone;
+}
+
+const char *rs_open_failure(void) { return open_failure; }
+
+void rs_pause(int ms) { Sleep(ms > 0 ? static_cast<DWORD>(ms) : 0); }
