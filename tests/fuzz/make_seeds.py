@@ -80,8 +80,37 @@ def scan_seeds():
           + scan([cp210x], [value(text("/dev/ttyUSB1"), text("COM12"))], flags=1) + bytes([0, 1]))
 
 
+OPENING = b"0F\r\n050027950000\r\n0DF3\r\n27\r\n21\r\n"
+SILENCE = b"\xff\x00"
+GONE = b"\xff\x01"
+
+
+def sample_seeds():
+    """Header byte (rs_puts calls that time out), then what the module sends."""
+    samples = b"000100020003FFFF80008001\r\n21\r\n7FFF7FFF7FFF000000000000\r\n21\r\n"
+    write("fuzz_sample", "typical", b"\0" + OPENING + samples)
+    write("fuzz_sample", "lower_case_lf", b"\0" + OPENING.replace(b"\r", b"") +
+          b"0001000200030000ffff8000\n\n21\n\n")
+    write("fuzz_sample", "short_garbage_silence", b"\0" + OPENING + b"0001\r\n21\r\n" + SILENCE +
+          b"zzzz" * 30 + b"\r\n" + b"0001 0002 0003-FFF+0010x12\r\n21" + SILENCE + b"\r\n" +
+          b"\xff\x02\r\n" + b"000100020003FFFF80008001\r\n" + GONE)
+    write("fuzz_sample", "late_and_failing_writes", b"\x05" + OPENING + SILENCE +
+          b"000100020003FFFF80008001\r\n21\r\n" * 3 + b"00010002000300040005" + SILENCE + b"0006\r\n")
+
+
+def line_reader_seeds():
+    """Flags, operation count, operations, then what the module sends."""
+    def seed(flags, operations, sent):
+        return bytes([flags, len(operations)]) + bytes(operations) + sent
+    write("fuzz_line_reader", "typical", seed(1, [9, 200, 0, 99, 4],
+          b"hello\r\nworld, a line longer than ten bytes\n\rabc\r\n\r\nta"))
+    write("fuzz_line_reader", "long_lines", seed(3, [83, 83, 200, 79],
+          b"x" * 1500 + b"\r\n" + b"0001000200030000ffff8000\r\n" + b"y" * 200 + b"\n" + b"\xff\x00\x11\x13\x03\r"))
+    write("fuzz_line_reader", "bytes_only", seed(0, [200, 201, 255], b"\r\n\x00\x7f"))
+
+
 def main():
-    targets = sys.argv[1:] or ["fuzz_scan"]
+    targets = sys.argv[1:] or ["fuzz_scan", "fuzz_sample", "fuzz_line_reader"]
     for target in targets:
         globals()[target.replace("fuzz_", "") + "_seeds"]()
 
