@@ -11,27 +11,36 @@ constexpr int rs_timeout = -2;  // nothing complete arrived before the deadline
 constexpr int rs_gone = -3;     // the port hung up, failed or was removed
 
 // Opens COM port at baud: 8 data bits, no parity, 1 stop bit, no flow
-// control, raw, exclusive; pending input is discarded. -1 on any failure.
+// control, raw, exclusive; pending input is discarded. 0 when open, -1 on
+// any failure (rs_open_failure() says why). Several ports may be open at once.
 int16_t rs_open(int16_t port, int32_t baud);
 
 // Closes the port. 0, or -1 when it was not open.
 int rs_close(int16_t port);
 
 // Writes text up to its NUL, whole, and waits until it has gone out.
-// 0, or rs_gone.
+// 0, rs_timeout when the port takes no more bytes for about a second, or
+// rs_gone (also for a port that is not open).
 int rs_puts(int16_t port, const char *text);
 
 // Reads one line ended by CR or LF into buf (size bytes): the terminator is
 // consumed, not stored; at most size - 1 bytes are stored and a NUL always
 // follows; the rest of an over-long line is dropped up to its end. About one
-// second for the whole line. Returns the stored length, rs_timeout or rs_gone.
+// second for the whole line. Returns the stored length, rs_timeout or rs_gone
+// (what arrived of an unfinished line is left in buf); -1 when buf is NULL or
+// size is not positive.
 int rs_gets(int16_t port, char *buf, int size);
 
 // Reads one byte within about one second: 0..255, rs_timeout or rs_gone.
 int rs_getch(int16_t port);
 
+// Drops the bytes that have arrived and not been read, so that a late reply
+// cannot be taken for the answer to the next command. 0, or rs_gone.
+int rs_discard_input(int16_t port);
+
 // Why the last rs_open failed, as one line of text for a diagnostic (the
-// device and the system's reason); empty when it has not failed.
+// device and the system's reason); empty when the last one succeeded or none
+// was tried.
 const char *rs_open_failure(void);
 
 // Pauses the caller for ms milliseconds.

@@ -8,7 +8,9 @@
 extern int32_t sensor_port;
 
 // 0 when the module is open and initialised; 1 when no FTDI-bus port exists;
-// 2 when the port cannot be opened.
+// 2 when the port cannot be opened (rs_open_failure() says why). The replies
+// of the opening are not examined; a port that goes away during it is
+// reported by the first sensor_read.
 int sensor_open(void);
 
 // What sensor_read got.
@@ -20,6 +22,8 @@ enum sensor_outcome {
 
 // Requests and decodes one sample: geomagnetic axes 1-3, then acceleration
 // axes 1-3 (x10). Returns within about two seconds when the module is silent.
+// Once the port is gone, and when no port is open, returns sensor_port_gone
+// at once.
 sensor_outcome sensor_read(int32_t *geo1, int32_t *geo2, int32_t *geo3, int32_t *acc1,
                            int32_t *acc2, int32_t *acc3);
 

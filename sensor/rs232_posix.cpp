@@ -1,0 +1,388 @@
+// The serial layer on POSIX: COM numbers resolve to device nodes through the
+// directory's COM numbering; each open port keeps its descriptor and a small
+// read buffer. The descriptor stays non-blocking and every wait is a poll
+// bounded by a deadline on the monotonic clock.
+#include "rs232.h"
+#include "rs232_posix.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
+
+#include "com_numbering.h"
+
+namespace {
+
+constexpr int max_open_ports = 8;
+constexpr int read_buffer_size = 256;
+constexpr int line_deadline_ms = 1000;
+constexpr int byte_deadline_ms = 1000;
+// Writing a command: one second on top of its time on the wire.
+constexpr int write_deadline_ms = 1000;
+
+struct port_slot {
+  bool used;
+  int16_t port;
+  int fd;
+  bool saved_ok;
+  termios saved;  // the settings found at open, put back at close
+  unsigned char buffer[read_buffer_size];
+  int head;  // next unread byte
+  int tail;  // end of the bytes read
+};
+
+port_slot slots[max_open_ports];
+char open_failure[512];
+
+using nanoseconds = long long;
+
+nanoseconds monotonic_now() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<nanoseconds>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+nanoseconds deadline_after_ms(long long ms) { return monotonic_now() + ms * 1000000LL; }
+
+// Milliseconds left until deadline, rounded up so that poll never wakes
+// early and spins; 0 when it has passed.
+int ms_until(nanoseconds deadline) {
+  const nanoseconds left = deadline - monotonic_now();
+  if (left <= 0) return 0;
+  const long long ms = (left + 999999) / 1000000;
+  return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+port_slot *find_slot(int16_t port) {
+  for (port_slot &slot : slots) {
+    if (slot.used && slot.port == port) return &slot;
+  }
+  return nullptr;
+}
+
+port_slot *free_slot() {
+  for (port_slot &slot : slots) {
+    if (!slot.used) return &slot;
+  }
+  return nullptr;
+}
+
+// Errors after which the port will never work again.
+bool is_gone_errno(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE || error == EBADF;
+}
+
+void set_failure(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void set_failure(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(open_failure, sizeof open_failure, format, args);
+  va_end(args);
+}
+
+// The reason an open() of node failed, with a hint for the usual causes.
+void set_open_errno_failure(int16_t port, const char *node, int error) {
+  char hint[160] = "";
+  if (error == EACCES) {
+    struct stat st;
+    const group *owner = stat(node, &st) == 0 ? getgrgid(st.st_gid) : nullptr;
+    if (owner != nullptr) {
+      std::snprintf(hint, sizeof hint, "; add your user to the group %s", owner->gr_name);
+    } else {
+      std::snprintf(hint, sizeof hint, "; the user needs read and write access to it");
+    }
+  } else if (error == EBUSY) {
+    std::snprintf(hint, sizeof hint, "; another program has it open");
+  }
+  set_failure("cannot open %s (COM%d): %s%s", node, port, std::strerror(error), hint);
+}
+
+// Whether the kernel driver behind tty name (such as ttyUSB0) is driver,
+// read from the sysfs driver link.
+bool tty_has_driver(const char *name, const char *driver) {
+  char path[PATH_MAX];
+  std::snprintf(path, sizeof path, "/sys/class/tty/%s/device/driver", name);
+  char target[PATH_MAX];
+  const ssize_t length = readlink(path, target, sizeof target - 1);
+  if (length <= 0) return false;
+  target[length] = '\0';
+  const char *slash = std::strrchr(target, '/');
+  return std::strcmp(slash ? slash + 1 : target, driver) == 0;
+}
+
+// An FTDI adapter holds received bytes up to 16 ms before it sends them over
+// USB, which costs samples at 9600 baud. Ask for 1 ms: the low-latency flag
+// if the driver takes it, else the latency_timer attribute. Where neither is
+// allowed the port works as it is.
+void ask_low_latency(int fd, const char *node) {
+  const char *slash = std::strrchr(node, '/');
+  const char *name = slash ? slash + 1 : node;
+  if (!tty_has_driver(name, "ftdi_sio")) return;
+#ifdef __linux__
+  serial_struct serial;
+  if (ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+    if (serial.flags & ASYNC_LOW_LATENCY) return;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    if (ioctl(fd, TIOCSSERIAL, &serial) == 0) return;
+  }
+#else
+  (void)fd;
+#endif
+  char path[PATH_MAX];
+  std::snprintf(path, sizeof path, "/sys/class/tty/%s/device/latency_timer", name);
+  const int attribute = open(path, O_WRONLY | O_CLOEXEC);
+  if (attribute < 0) return;
+  if (write(attribute, "1", 1) < 0) {
+    // Not allowed (no permission): the default timer still works, slower.
+  }
+  close(attribute);
+}
+
+// Waits until fd is ready for events or the deadline passes: 1 ready,
+// rs_timeout, rs_gone.
+int wait_ready(int fd, short events, nanoseconds deadline) {
+  for (;;) {
+    const int wait_ms = ms_until(deadline);
+    if (wait_ms == 0) return rs_timeout;
+    pollfd entry{fd, events, 0};
+    const int ready = poll(&entry, 1, wait_ms);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return rs_gone;
+    }
+    if (ready == 0) return rs_timeout;
+    if (entry.revents & POLLNVAL) return rs_gone;
+    // POLLHUP/POLLERR: the read or write that follows tells whether bytes
+    // are still there or the port is gone.
+    return 1;
+  }
+}
+
+// Reads the next chunk into the slot's buffer: 0 when bytes arrived,
+// rs_timeout or rs_gone.
+int fill_buffer(port_slot &slot, nanoseconds deadline) {
+  for (;;) {
+    const int ready = wait_ready(slot.fd, POLLIN, deadline);
+    if (ready < 0) return ready;
+    const ssize_t count = read(slot.fd, slot.buffer, sizeof slot.buffer);
+    if (count > 0) {
+      slot.head = 0;
+      slot.tail = static_cast<int>(count);
+      return 0;
+    }
+    if (count == 0) return rs_gone;  // end of file: hung up
+    if (errno == EINTR || errno == EAGAIN) continue;
+    return rs_gone;
+  }
+}
+
+// The next byte of the port: 0..255, rs_timeout or rs_gone.
+int next_byte(port_slot &slot, nanoseconds deadline) {
+  if (slot.head == slot.tail) {
+    const int filled = fill_buffer(slot, deadline);
+    if (filled < 0) return filled;
+  }
+  return slot.buffer[slot.head++];
+}
+
+void close_slot(port_slot &slot) {
+  if (slot.saved_ok) tcsetattr(slot.fd, TCSANOW, &slot.saved);
+  ioctl(slot.fd, TIOCNXCL);
+  close(slot.fd);
+  slot = port_slot{};
+}
+
+}  // namespace
+
+termios serial_settings(termios base, speed_t speed) {
+  termios settings = base;
+  // Raw bytes both ways: no break or parity marking, no CR/LF translation,
+  // no stripping, no software flow control, no output processing, no
+  // echo, line editing or signals.
+  settings.c_iflag = 0;
+  settings.c_oflag = 0;
+  settings.c_lflag = 0;
+  settings.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+#ifdef CMSPAR
+  settings.c_cflag &= ~CMSPAR;
+#endif
+  settings.c_cflag |= CS8 | CLOCAL | CREAD;
+  settings.c_cc[VMIN] = 1;
+  settings.c_cc[VTIME] = 0;
+  cfsetispeed(&settings, speed);
+  cfsetospeed(&settings, speed);
+  return settings;
+}
+
+speed_t serial_speed(int32_t baud) {
+  switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    default: return B0;
+  }
+}
+
+int16_t rs_open_node(int16_t port, const char *node, int32_t baud) {
+  if (find_slot(port) != nullptr) {
+    set_failure("COM%d is already open", port);
+    return -1;
+  }
+  const speed_t speed = serial_speed(baud);
+  if (speed == B0) {
+    set_failure("%s (COM%d): %d baud is not supported", node, port, static_cast<int>(baud));
+    return -1;
+  }
+  port_slot *slot = free_slot();
+  if (slot == nullptr) {
+    set_failure("COM%d: too many serial ports open at once", port);
+    return -1;
+  }
+
+  const int fd = open(node, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    set_open_errno_failure(port, node, errno);
+    return -1;
+  }
+  // Exclusive: a second open of the tty fails with EBUSY. A tty that does not
+  // take the request (an emulated one) is used as it is.
+  if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
+    set_failure("cannot open %s (COM%d) exclusively: %s", node, port, std::strerror(errno));
+    close(fd);
+    return -1;
+  }
+  termios saved;
+  if (tcgetattr(fd, &saved) != 0) {
+    set_failure("%s (COM%d) is not a serial port: %s", node, port, std::strerror(errno));
+    close(fd);
+    return -1;
+  }
+  const termios settings = serial_settings(saved, speed);
+  if (tcsetattr(fd, TCSANOW, &settings) != 0) {
+    set_failure("cannot set %s (COM%d) to %d baud 8N1: %s", node, port, static_cast<int>(baud),
+                std::strerror(errno));
+    close(fd);
+    return -1;
+  }
+  ask_low_latency(fd, node);
+  tcflush(fd, TCIFLUSH);
+
+  *slot = port_slot{};
+  slot->used = true;
+  slot->port = port;
+  slot->fd = fd;
+  slot->saved_ok = true;
+  slot->saved = saved;
+  open_failure[0] = '\0';
+  return 0;
+}
+
+int16_t rs_open(int16_t port, int32_t baud) {
+  char node[PATH_MAX];
+  if (!com_port_device_node(port, node, sizeof node)) {
+    set_failure("COM%d: no such serial port", port);
+    return -1;
+  }
+  return rs_open_node(port, node, baud);
+}
+
+int rs_close(int16_t port) {
+  port_slot *slot = find_slot(port);
+  if (slot == nullptr) return -1;
+  close_slot(*slot);
+  return 0;
+}
+
+int rs_puts(int16_t port, const char *text) {
+  port_slot *slot = find_slot(port);
+  if (slot == nullptr || text == nullptr) return rs_gone;
+  std::size_t left = std::strlen(text);
+  // About 1.04 ms per byte at 9600 baud 8N1; 2 ms covers slower rates too.
+  const nanoseconds deadline = deadline_after_ms(write_deadline_ms + 2LL * left);
+  while (left > 0) {
+    const ssize_t written = write(slot->fd, text, left);
+    if (written > 0) {
+      text += written;
+      left -= static_cast<std::size_t>(written);
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && errno == EAGAIN) {
+      const int ready = wait_ready(slot->fd, POLLOUT, deadline);
+      if (ready < 0) return ready;
+      continue;
+    }
+    return rs_gone;
+  }
+  while (tcdrain(slot->fd) != 0) {
+    if (errno == EINTR) continue;
+    if (is_gone_errno(errno)) return rs_gone;
+    break;  // a tty that cannot report its output queue: the bytes are written
+  }
+  return 0;
+}
+
+int rs_gets(int16_t port, char *buf, int size) {
+  if (buf == nullptr || size <= 0) return -1;
+  buf[0] = '\0';
+  port_slot *slot = find_slot(port);
+  if (slot == nullptr) return rs_gone;
+  const nanoseconds deadline = deadline_after_ms(line_deadline_ms);
+  int length = 0;
+  for (;;) {
+    const int byte = next_byte(*slot, deadline);
+    if (byte < 0) {
+      buf[length] = '\0';
+      return byte;
+    }
+    if (byte == '\r' || byte == '\n') break;
+    // Past size - 1 bytes the rest of the line is read and dropped.
+    if (length < size - 1) buf[length++] = static_cast<char>(byte);
+  }
+  buf[length] = '\0';
+  return length;
+}
+
+int rs_getch(int16_t port) {
+  port_slot *slot = find_slot(port);
+  if (slot == nullptr) return rs_gone;
+  return next_byte(*slot, deadline_after_ms(byte_deadline_ms));
+}
+
+int rs_discard_input(int16_t port) {
+  port_slot *slot = find_slot(port);
+  if (slot == nullptr) return rs_gone;
+  slot->head = slot->tail = 0;
+  if (tcflush(slot->fd, TCIFLUSH) != 0 && is_gone_errno(errno)) return rs_gone;
+  return 0;
+}
+
+const char *rs_open_failure(void) { return open_failure; }
+
+void rs_pause(int ms) {
+  if (ms <= 0) return;
+  timespec left{ms / 1000, (ms % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}

@@ -1,0 +1,21 @@
+// Pieces of the POSIX serial layer that tests reach directly: the termios
+// settings as a pure function, and opening a given device node (a pty in the
+// tests) under a COM number without the directory lookup.
+#pragma once
+
+#include <termios.h>
+
+#include <cstdint>
+
+// The settings the port gets: base with raw 8N1 at speed, no flow control
+// (hardware or software), modem lines ignored (CLOCAL), receiver on (CREAD),
+// VMIN 1 / VTIME 0. Reads never block in the kernel's timer: the port is
+// non-blocking and every wait is a poll with its own deadline.
+termios serial_settings(termios base, speed_t speed);
+
+// The speed_t for a baud rate, or B0 when the rate is not supported.
+speed_t serial_speed(int32_t baud);
+
+// rs_open for a known device node: opens node as COM port. -1 on failure,
+// with the cause kept for rs_open_failure().
+int16_t rs_open_node(int16_t port, const char *node, int32_t baud);

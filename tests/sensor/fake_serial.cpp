@@ -1,0 +1,94 @@
+#include "fake_serial.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "port_device.h"
+#include "port_table.h"
+#include "rs232.h"
+
+fake_serial fake;
+
+void reset_fake(void) { fake = fake_serial{}; }
+
+fake_call call_scan() { return {"scan", 0, "", 0}; }
+fake_call call_open(int port, int baud) { return {"open", port, "", baud}; }
+fake_call call_close(int port) { return {"close", port, "", 0}; }
+fake_call call_puts(int port, const std::string &text) { return {"puts", port, text, 0}; }
+fake_call call_gets(int port, int size) { return {"gets", port, "", size}; }
+fake_call call_getch(int port) { return {"getch", port, "", 0}; }
+fake_call call_discard(int port) { return {"discard", port, "", 0}; }
+fake_call call_pause(int ms) { return {"pause", 0, "", ms}; }
+
+namespace {
+
+template <typename T>
+T take(std::deque<T> &script, T otherwise) {
+  if (script.empty()) return otherwise;
+  T next = script.front();
+  script.pop_front();
+  return next;
+}
+
+void copy_column(char *slot, std::size_t size, const std::string &text) {
+  std::snprintf(slot, size, "%s", text.c_str());
+}
+
+}  // namespace
+
+// The directory's scan, filling the table from the test's rows.
+int port_device_scan(void) {
+  fake.calls.push_back(call_scan());
+  port_table = port_table_data{};
+  for (const fake_port_row &row : fake.rows) {
+    const int i = port_table.device_count++;
+    port_table.port_number[i] = row.number;
+    copy_column(port_table.port_name[i], port_name_size, row.name);
+    copy_column(port_table.port_device_name[i], port_device_name_size, row.device_name);
+    copy_column(port_table.port_device_name2[i], port_device_name_size, row.device_name2);
+  }
+  port_table.pickup_count = 0;
+  return port_table.device_count;
+}
+
+int16_t rs_open(int16_t port, int32_t baud) {
+  fake.calls.push_back(call_open(port, baud));
+  return static_cast<int16_t>(fake.open_result);
+}
+
+int rs_close(int16_t port) {
+  fake.calls.push_back(call_close(port));
+  return 0;
+}
+
+int rs_puts(int16_t port, const char *text) {
+  fake.calls.push_back(call_puts(port, text));
+  return take(fake.puts_results, 0);
+}
+
+// Stores at most size - 1 bytes, like the real layer, so a wrong size shows
+// as a wrong size in the record rather than as an overrun here.
+int rs_gets(int16_t port, char *buf, int size) {
+  fake.calls.push_back(call_gets(port, size));
+  const fake_line next = take(fake.gets_results, fake_line{0, "000100020003FFFF80008001"});
+  const std::string &line = next.result >= 0 ? next.line : std::string();
+  const std::size_t stored = std::min(line.size(), static_cast<std::size_t>(size - 1));
+  std::memcpy(buf, line.data(), stored);
+  buf[stored] = '\0';
+  return next.result >= 0 ? static_cast<int>(stored) : next.result;
+}
+
+int rs_getch(int16_t port) {
+  fake.calls.push_back(call_getch(port));
+  return take(fake.getch_results, static_cast<int>('\n'));
+}
+
+int rs_discard_input(int16_t port) {
+  fake.calls.push_back(call_discard(port));
+  return take(fake.discard_results, 0);
+}
+
+const char *rs_open_failure(void) { return ""; }
+
+void rs_pause(int ms) { fake.calls.push_back(call_pause(ms)); }

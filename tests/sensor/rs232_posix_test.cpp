@@ -1,0 +1,324 @@
+// The POSIX serial layer over a pty: the test plays the module on the
+// master side; the layer opens the slave as a COM port. Time bounds are
+// generous and only check that deadlines hold, never how fast things are.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "rs232.h"
+#include "rs232_posix.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using steady = std::chrono::steady_clock;
+
+struct pty {
+  int master = -1;
+  std::string slave;
+
+  pty() {
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
+    slave = ptsname(master);
+  }
+  ~pty() { hang_up(); }
+  pty(const pty &) = delete;
+  pty &operator=(const pty &) = delete;
+
+  void send(const std::string &bytes) const {
+    ASSERT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  // What the port wrote, waiting up to a second for count bytes.
+  std::string receive(std::size_t count) const {
+    std::string got;
+    const auto deadline = steady::now() + milliseconds(1000);
+    while (got.size() < count && steady::now() < deadline) {
+      pollfd entry{master, POLLIN, 0};
+      if (poll(&entry, 1, 50) <= 0) continue;
+      char buffer[4096];
+      const ssize_t n = read(master, buffer, sizeof buffer);
+      if (n <= 0) break;
+      got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return got;
+  }
+  void hang_up() {
+    if (master >= 0) close(master);
+    master = -1;
+  }
+};
+
+long long ms_since(steady::time_point start) {
+  return std::chrono::duration_cast<milliseconds>(steady::now() - start).count();
+}
+
+constexpr int16_t port = 7;
+
+class rs232_pty_test : public testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_FALSE(line.slave.empty());
+    ASSERT_EQ(rs_open_node(port, line.slave.c_str(), 9600), 0) << rs_open_failure();
+  }
+  void TearDown() override { rs_close(port); }
+
+  pty line;
+};
+
+TEST(serial_settings_test, are_raw_8n1_9600_without_flow_control_whatever_the_base) {
+  termios cooked{};
+  cooked.c_iflag = ICRNL | IXON | IXOFF | IXANY | ISTRIP | INLCR | IGNCR | BRKINT | PARMRK | INPCK;
+  cooked.c_oflag = OPOST | ONLCR | OCRNL;
+  cooked.c_lflag = ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN;
+  cooked.c_cflag = CS7 | PARENB | PARODD | CSTOPB | CRTSCTS | HUPCL;
+  cfsetispeed(&cooked, B38400);
+  cfsetospeed(&cooked, B38400);
+  termios everything;
+  std::memset(&everything, 0xff, sizeof everything);
+  const termios bases[] = {termios{}, cooked, everything};
+
+  for (const termios &base : bases) {
+    const termios s = serial_settings(base, B9600);
+    EXPECT_EQ(cfgetispeed(&s), static_cast<speed_t>(B9600));
+    EXPECT_EQ(cfgetospeed(&s), static_cast<speed_t>(B9600));
+    EXPECT_EQ(s.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(s.c_cflag & (PARENB | PARODD | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(s.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+    EXPECT_EQ(s.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP | BRKINT | PARMRK | INPCK), 0u);
+    EXPECT_EQ(s.c_oflag & (OPOST | ONLCR | OCRNL), 0u);
+    EXPECT_EQ(s.c_lflag & (ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(s.c_cc[VMIN], 1);
+    EXPECT_EQ(s.c_cc[VTIME], 0);
+  }
+  EXPECT_EQ(serial_speed(9600), static_cast<speed_t>(B9600));
+  EXPECT_EQ(serial_speed(12345), static_cast<speed_t>(B0));
+}
+
+TEST(rs232_pty_settings_test, the_port_is_raw_9600_while_open_and_restored_at_close) {
+  pty line;
+  termios before;
+  ASSERT_EQ(tcgetattr(line.master, &before), 0);
+  ASSERT_NE(before.c_lflag & ICANON, 0u) << "a new pty starts cooked";
+
+  ASSERT_EQ(rs_open_node(port, line.slave.c_str(), 9600), 0) << rs_open_failure();
+  termios open;
+  ASSERT_EQ(tcgetattr(line.master, &open), 0);
+  EXPECT_EQ(cfgetospeed(&open), static_cast<speed_t>(B9600));
+  EXPECT_EQ(open.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(open.c_oflag & OPOST, 0u);
+  EXPECT_EQ(open.c_iflag & (ICRNL | IXON), 0u);
+  EXPECT_EQ(std::string(rs_open_failure()), "");
+
+  ASSERT_EQ(rs_close(port), 0);
+  termios after;
+  ASSERT_EQ(tcgetattr(line.master, &after), 0);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_EQ(after.c_oflag, before.c_oflag);
+  EXPECT_EQ(rs_close(port), -1) << "closed already";
+}
+
+TEST_F(rs232_pty_test, lines_end_at_cr_or_lf_and_unread_bytes_wait_for_the_next_call) {
+  struct step {
+    bool line;  // rs_gets, else rs_getch
+    int result;
+    std::string text;
+  };
+  struct line_case {
+    const char *name;
+    std::string input;
+    int size;
+    std::vector<step> steps;
+  };
+  const std::string long_line(600, '7');
+  const line_case cases[] = {
+      {"CR LF leaves the LF for getch", "ABC\r\n", 84, {{true, 3, "ABC"}, {false, '\n', ""}}},
+      {"a bare LF ends a line", "ABC\nD", 84, {{true, 3, "ABC"}, {false, 'D', ""}}},
+      {"an empty line", "\r\n", 84, {{true, 0, ""}, {false, '\n', ""}}},
+      {"two replies in one chunk",
+       "L1\r\nL2\r\n",
+       84,
+       {{true, 2, "L1"}, {false, '\n', ""}, {true, 2, "L2"}, {false, '\n', ""}}},
+      {"an over-long line is dropped to its end",
+       std::string(100, 'x') + "\r\nNEXT\r\n",
+       10,
+       {{true, 9, "xxxxxxxxx"}, {false, '\n', ""}, {true, 4, "NEXT"}}},
+      {"over-long across several reads", long_line + "\r\nOK\r\n", 84,
+       {{true, 83, long_line.substr(0, 83)}, {false, '\n', ""}, {true, 2, "OK"}}},
+      {"a one-byte buffer holds only the NUL", "ABC\r\n", 1, {{true, 0, ""}, {false, '\n', ""}}},
+      {"bytes pass untranslated, all 8 bits", "\x01\xff\x7f\x03\r\n", 84, {{true, 4, "\x01\xff\x7f\x03"}}},
+  };
+  for (const line_case &c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(rs_discard_input(port), 0);
+    line.send(c.input);
+    for (const step &s : c.steps) {
+      if (s.line) {
+        std::vector<char> buf(static_cast<std::size_t>(c.size) + 8, '#');
+        EXPECT_EQ(rs_gets(port, buf.data(), c.size), s.result);
+        EXPECT_EQ(std::string(buf.data()), s.text);
+        EXPECT_EQ(buf[static_cast<std::size_t>(c.size)], '#') << "written past the buffer";
+      } else {
+        EXPECT_EQ(rs_getch(port), s.result);
+      }
+    }
+  }
+}
+
+TEST_F(rs232_pty_test, reads_time_out_on_their_own_deadline) {
+  struct timeout_case {
+    const char *name;
+    std::string sent_first;
+    bool drip;  // a byte every 100 ms, for 3 s
+    std::string kept;
+  };
+  const timeout_case cases[] = {
+      {"nothing arrives", "", false, ""},
+      {"a line without its end", "AB", false, "AB"},
+      {"a slow drip does not stretch the deadline", "", true, "xxx"},
+  };
+  for (const timeout_case &c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(rs_discard_input(port), 0);
+    line.send(c.sent_first);
+    std::atomic<bool> dripping{c.drip};
+    std::thread dripper([&] {
+      for (int i = 0; i < 30 && dripping; ++i) {
+        line.send("x");
+        std::this_thread::sleep_for(milliseconds(100));
+      }
+    });
+    char buf[84];
+    const auto start = steady::now();
+    const int result = rs_gets(port, buf, sizeof buf);
+    const long long elapsed = ms_since(start);
+    dripping = false;
+    dripper.join();
+    EXPECT_EQ(result, rs_timeout);
+    EXPECT_GE(elapsed, 900);
+    EXPECT_LT(elapsed, 2000) << "the deadline covers the whole line";
+    EXPECT_EQ(std::string(buf).substr(0, c.kept.size()), c.kept);
+  }
+  ASSERT_EQ(rs_discard_input(port), 0);
+  const auto start = steady::now();
+  EXPECT_EQ(rs_getch(port), rs_timeout);
+  EXPECT_GE(ms_since(start), 900);
+}
+
+TEST_F(rs232_pty_test, a_hang_up_is_told_apart_from_a_timeout) {
+  line.hang_up();
+  char buf[84];
+  const auto start = steady::now();
+  EXPECT_EQ(rs_gets(port, buf, sizeof buf), rs_gone);
+  EXPECT_EQ(rs_getch(port), rs_gone);
+  EXPECT_EQ(rs_puts(port, "29\r\n"), rs_gone);
+  EXPECT_LT(ms_since(start), 900) << "a hang-up does not wait for the deadline";
+  EXPECT_EQ(rs_close(port), 0);
+}
+
+TEST_F(rs232_pty_test, puts_writes_the_whole_text_untranslated) {
+  ASSERT_EQ(rs_puts(port, "29\r\n"), 0);
+  EXPECT_EQ(line.receive(4), "29\r\n");
+
+  // Far more than the pty holds: the layer waits for room and goes on.
+  std::string big(300000, 'a');
+  for (std::size_t i = 0; i < big.size(); i += 97) big[i] = static_cast<char>('A' + i % 26);
+  std::string got;
+  std::thread reader([&] {
+    const auto deadline = steady::now() + milliseconds(20000);
+    while (got.size() < big.size() && steady::now() < deadline) got += line.receive(big.size() - got.size());
+  });
+  EXPECT_EQ(rs_puts(port, big.c_str()), 0);
+  reader.join();
+  EXPECT_TRUE(got == big) << got.size() << " bytes of " << big.size();
+}
+
+TEST_F(rs232_pty_test, discard_drops_what_arrived_and_was_not_read) {
+  line.send("OLD\r\nSTALE\r\n");
+  EXPECT_EQ(rs_getch(port), 'O');  // the rest now waits in the layer's buffer
+  line.send("LATE\r\n");
+  EXPECT_EQ(rs_discard_input(port), 0);
+  line.send("NEW\r\n");
+  char buf[84];
+  EXPECT_EQ(rs_gets(port, buf, sizeof buf), 3);
+  EXPECT_STREQ(buf, "NEW");
+}
+
+TEST(rs232_ports_test, several_ports_are_open_at_once) {
+  pty a, b;
+  ASSERT_EQ(rs_open_node(1, a.slave.c_str(), 9600), 0) << rs_open_failure();
+  ASSERT_EQ(rs_open_node(2, b.slave.c_str(), 9600), 0) << rs_open_failure();
+  EXPECT_EQ(rs_open_node(2, a.slave.c_str(), 9600), -1);
+  EXPECT_STREQ(rs_open_failure(), "COM2 is already open");
+  a.send("from a\r\n");
+  b.send("from b\r\n");
+  char buf[84];
+  EXPECT_EQ(rs_gets(2, buf, sizeof buf), 6);
+  EXPECT_STREQ(buf, "from b");
+  EXPECT_EQ(rs_gets(1, buf, sizeof buf), 6);
+  EXPECT_STREQ(buf, "from a");
+  EXPECT_EQ(rs_close(1), 0);
+  EXPECT_EQ(rs_close(2), 0);
+
+  EXPECT_EQ(rs_gets(1, buf, sizeof buf), rs_gone) << "not open";
+  EXPECT_EQ(rs_getch(1), rs_gone);
+  EXPECT_EQ(rs_puts(1, "x"), rs_gone);
+  EXPECT_EQ(rs_discard_input(1), rs_gone);
+}
+
+TEST(rs232_open_test, failures_name_the_port_and_the_reason) {
+  struct failure_case {
+    const char *name;
+    const char *node;  // null: through the COM numbering
+    int16_t port;
+    int32_t baud;
+    std::vector<std::string> said;
+  };
+  const failure_case cases[] = {
+      {"no such node", "/nonexistent/ttyUSB9", 3, 9600, {"/nonexistent/ttyUSB9", "COM3", "No such file or directory"}},
+      {"not a serial port", "/dev/null", 3, 9600, {"/dev/null", "not a serial port"}},
+      {"unsupported baud rate", "/dev/null", 3, 12345, {"12345 baud is not supported"}},
+      {"no such COM number", nullptr, 99, 9600, {"COM99: no such serial port"}},
+  };
+  for (const failure_case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const int16_t result = c.node ? rs_open_node(c.port, c.node, c.baud) : rs_open(c.port, c.baud);
+    EXPECT_EQ(result, -1);
+    const std::string said = rs_open_failure();
+    for (const std::string &part : c.said) EXPECT_NE(said.find(part), std::string::npos) << said;
+    EXPECT_EQ(said.find('\n'), std::string::npos) << "one line";
+    EXPECT_EQ(rs_close(c.port), -1) << "nothing stays open";
+  }
+}
+
+TEST(rs232_open_test, a_second_open_of_the_node_is_refused) {
+  if (geteuid() == 0) GTEST_SKIP() << "root may open an exclusive tty again";
+  pty line;
+  ASSERT_EQ(rs_open_node(port, line.slave.c_str(), 9600), 0) << rs_open_failure();
+  const int again = open(line.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  const int error = errno;
+  if (again >= 0) close(again);
+  EXPECT_LT(again, 0);
+  EXPECT_EQ(error, EBUSY);
+  rs_close(port);
+}
+
+TEST(rs232_pause_test, pauses_at_least_as_long_as_asked) {
+  const auto start = steady::now();
+  rs_pause(60);
+  EXPECT_GE(ms_since(start), 60);
+}
+
+}  // namespace

@@ -1,0 +1,255 @@
+#include "sensor_sim.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+constexpr std::size_t max_command_length = 4096;
+constexpr auto peer_retry = std::chrono::milliseconds(10);
+
+timespec to_timespec(sim_clock::duration d) {
+  if (d < sim_clock::duration::zero()) d = sim_clock::duration::zero();
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
+  return timespec{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+}
+
+// Plays the module on one fd; see sim_play.
+class player {
+public:
+  player(int fd, const sim_options &options, sim_log *log, int stop_fd)
+      : fd_(fd), options_(options), log_(log), stop_fd_(stop_fd) {}
+
+  sim_end run();
+
+private:
+  enum class step { go_on, stopped, hung_up_by_us, write_failed };
+
+  bool stop_requested();
+  bool sleep_until(sim_clock::time_point until);
+  bool sleep_ms(int ms) { return ms <= 0 || sleep_until(sim_clock::now() + std::chrono::milliseconds(ms)); }
+  bool wait_writable();
+  step send(const std::string &bytes);
+  step take_bytes(const char *bytes, std::size_t count, sim_clock::time_point read_at);
+  step answer(const std::string &command, sim_clock::time_point received);
+
+  int fd_;
+  const sim_options &options_;
+  sim_log *log_;
+  int stop_fd_;
+  std::string line_;
+  sim_clock::time_point wire_in_{};   // when the last byte from the peer ended on the wire
+  sim_clock::time_point wire_out_{};  // when our last byte ended on the wire
+  std::size_t next_sample_ = 0;
+  int samples_sent_ = 0;
+};
+
+bool player::stop_requested() {
+  if (stop_fd_ < 0) return false;
+  pollfd entry{stop_fd_, POLLIN, 0};
+  return poll(&entry, 1, 0) > 0;
+}
+
+// Sleeps until the given time unless a stop is requested first.
+bool player::sleep_until(sim_clock::time_point until) {
+  for (;;) {
+    const auto left = until - sim_clock::now();
+    if (left <= sim_clock::duration::zero()) return !stop_requested();
+    const timespec wait = to_timespec(left);
+    if (stop_fd_ < 0) {
+      nanosleep(&wait, nullptr);
+      continue;
+    }
+    pollfd entry{stop_fd_, POLLIN, 0};
+    const int ready = ppoll(&entry, 1, &wait, nullptr);
+    if (ready > 0) return false;
+  }
+}
+
+bool player::wait_writable() {
+  pollfd entries[2] = {{fd_, POLLOUT, 0}, {stop_fd_, POLLIN, 0}};
+  for (;;) {
+    const int ready = poll(entries, stop_fd_ < 0 ? 1 : 2, -1);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0 || entries[1].revents != 0) return false;
+    if (entries[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
+    return true;
+  }
+}
+
+// Writes bytes, one per byte time when paced.
+player::step player::send(const std::string &bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    std::size_t chunk = bytes.size() - done;
+    if (options_.pace) {
+      const auto now = sim_clock::now();
+      wire_out_ = (wire_out_ > now ? wire_out_ : now) + sim_byte_time;
+      if (!sleep_until(wire_out_)) return step::stopped;
+      chunk = 1;
+    }
+    const ssize_t written = write(fd_, bytes.data() + done, chunk);
+    if (written > 0) {
+      done += static_cast<std::size_t>(written);
+    } else if (written < 0 && errno == EINTR) {
+      continue;
+    } else if (written < 0 && errno == EAGAIN) {
+      if (!wait_writable()) return stop_requested() ? step::stopped : step::write_failed;
+    } else {
+      return step::write_failed;
+    }
+  }
+  return step::go_on;
+}
+
+player::step player::answer(const std::string &command, sim_clock::time_point received) {
+  const sim_command record{command, received};
+  if (log_ != nullptr) log_->add_command(record);
+  if (options_.on_command) options_.on_command(record);
+  if (options_.pace && !sleep_until(received)) return step::stopped;
+  if (options_.silent) return step::go_on;
+
+  sim_reply reply{command, true, 0};
+  const bool sample = command == "29";
+  if (sample) {
+    if (options_.hang_up_after_samples >= 0 && samples_sent_ >= options_.hang_up_after_samples) {
+      close(fd_);
+      return step::hung_up_by_us;
+    }
+    reply = options_.samples.empty() ? sim_fields(0, 0, 0, 0, 0, 0)
+                                     : options_.samples[next_sample_++ % options_.samples.size()];
+  }
+  if (!sleep_ms(options_.reply_delay_ms + reply.delay_ms)) return step::stopped;
+  const step sent = send(reply.line_end ? reply.text + "\r\n" : reply.text);
+  if (sent == step::go_on && sample) {
+    ++samples_sent_;
+    if (log_ != nullptr) log_->count_sample();
+  }
+  return sent;
+}
+
+// Splits what arrived into command lines (LF ends one, CR is dropped) and
+// answers each. When paced, a byte arrives one byte time after the previous.
+player::step player::take_bytes(const char *bytes, std::size_t count, sim_clock::time_point read_at) {
+  for (std::size_t i = 0; i < count; ++i) {
+    wire_in_ = (wire_in_ > read_at ? wire_in_ : read_at) + sim_byte_time;
+    const char byte = bytes[i];
+    if (byte == '\n') {
+      const std::string command = line_;
+      line_.clear();
+      const step answered = answer(command, options_.pace ? wire_in_ : read_at);
+      if (answered != step::go_on) return answered;
+    } else if (byte != '\r' && line_.size() < max_command_length) {
+      line_ += byte;
+    }
+  }
+  return step::go_on;
+}
+
+sim_end player::run() {
+  bool peer_seen = false;
+  char buffer[512];
+  for (;;) {
+    pollfd entries[2] = {{fd_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
+    const int ready = poll(entries, stop_fd_ < 0 ? 1 : 2, -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return sim_end::failed;
+    }
+    if (entries[1].revents != 0) return sim_end::stopped;
+    if (entries[0].revents & POLLNVAL) return sim_end::failed;
+    if (entries[0].revents & POLLIN) {
+      const ssize_t count = read(fd_, buffer, sizeof buffer);
+      if (count > 0) {
+        peer_seen = true;
+        switch (take_bytes(buffer, static_cast<std::size_t>(count), sim_clock::now())) {
+          case step::go_on: continue;
+          case step::stopped: return sim_end::stopped;
+          case step::hung_up_by_us: return sim_end::hung_up_by_us;
+          case step::write_failed: break;  // the peer went away while we answered
+        }
+      } else if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
+        continue;
+      }
+    }
+    // The slave side is not open: either the peer has not opened it yet, or
+    // it has closed it again.
+    if (peer_seen && options_.end_on_hangup) return sim_end::peer_hung_up;
+    peer_seen = false;
+    line_.clear();
+    if (!sleep_until(sim_clock::now() + peer_retry)) return sim_end::stopped;
+  }
+}
+
+}  // namespace
+
+sim_reply sim_fields(uint16_t f1, uint16_t f2, uint16_t f3, uint16_t f4, uint16_t f5, uint16_t f6) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04X%04X%04X%04X%04X%04X", f1, f2, f3, f4, f5, f6);
+  return sim_reply{text, true, 0};
+}
+
+sim_reply sim_raw(std::string text, bool line_end, int delay_ms) {
+  return sim_reply{std::move(text), line_end, delay_ms};
+}
+
+void sim_log::add_command(const sim_command &command) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  commands_.push_back(command);
+  changed_.notify_all();
+}
+
+void sim_log::count_sample() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++samples_sent_;
+}
+
+std::vector<sim_command> sim_log::commands() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return commands_;
+}
+
+int sim_log::samples_sent() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return samples_sent_;
+}
+
+bool sim_log::wait_for_commands(std::size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return commands_.size() >= count; });
+}
+
+sim_end sim_play(int fd, const sim_options &options, sim_log *log, int stop_fd) {
+  return player(fd, options, log, stop_fd).run();
+}
+
+sensor_sim::sensor_sim(int master_fd, sim_options options) : options_(std::move(options)) {
+  if (pipe2(stop_pipe_, O_CLOEXEC) != 0) {
+    end_ = sim_end::failed;
+    return;
+  }
+  thread_ = std::thread([this, master_fd] { end_ = sim_play(master_fd, options_, &log_, stop_pipe_[0]); });
+}
+
+sensor_sim::~sensor_sim() {
+  stop();
+  for (int fd : stop_pipe_) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+void sensor_sim::stop() {
+  if (!thread_.joinable()) return;
+  const char byte = 's';
+  while (write(stop_pipe_[1], &byte, 1) < 0 && errno == EINTR) {
+  }
+  thread_.join();
+}
+
+sim_end sensor_sim::end() const { return end_; }
