@@ -1,0 +1,61 @@
+// Fake serial hardware for umockdev test beds: records in umockdev's text
+// format for USB adapters, on-board and PCI ports, placeholders and virtual
+// ttys, and the test bed that holds them.
+#pragma once
+
+#include <string>
+
+struct _UMockdevTestbed;
+
+struct fake_usb_adapter {
+  std::string usb_port;    // USB device under the host controller, e.g. "usb1/1-2"
+  std::string tty;         // ttyUSB<i> (usb-serial) or ttyACM<i> (on the interface)
+  std::string driver;      // ftdi_sio, cp210x, cdc_acm, ...
+  std::string vendor;      // idVendor, e.g. "0403"
+  std::string product_id;  // idProduct
+  std::string product;     // product string; empty: the device has none
+  bool sysfs_ids = true;   // false: the IDs only as udev ID_* properties
+};
+
+std::string usb_adapter_record(const fake_usb_adapter &adapter);
+// sysfs path of the adapter's USB device (its removal unplugs the adapter).
+std::string usb_adapter_syspath(const fake_usb_adapter &adapter);
+
+// 16550 on a pnp device; serial_base adds the chain of kernels >= 6.5.
+std::string pnp_port_record(const std::string &tty, const std::string &pnp_device, const std::string &id,
+                            bool serial_base);
+// 8250 on a PCI device, vendor and device as sysfs shows them ("0x8086").
+std::string pci_port_record(const std::string &tty, const std::string &slot, const std::string &vendor,
+                            const std::string &device);
+// A port on a bus device of subsystem bus bound to driver.
+std::string bus_port_record(const std::string &tty, const std::string &bus, const std::string &device_name,
+                            const std::string &driver);
+// 8250 slot with no UART behind it (type 0).
+std::string placeholder_record(const std::string &tty);
+std::string virtual_tty_record(const std::string &tty);
+
+// Two FTDI adapters, a CP210x, a PL2303, an on-board 16550 (ttyS0), a
+// placeholder (ttyS1) and a virtual tty. COM1 ttyS0, COM2 the placeholder,
+// COM3 ttyUSB0, COM4 ttyUSB1, COM5 ttyUSB2, COM6 ttyUSB10.
+std::string standard_bed_records();
+extern const fake_usb_adapter standard_ftdi_adapter;  // ttyUSB0, COM3
+
+// A umockdev test bed holding the given records; the process must run with
+// libumockdev-preload for the code under test to see it.
+class fake_testbed {
+public:
+  explicit fake_testbed(const std::string &records);
+  ~fake_testbed();
+  fake_testbed(const fake_testbed &) = delete;
+  fake_testbed &operator=(const fake_testbed &) = delete;
+
+  bool ok() const { return ok_; }
+  const std::string &error() const { return error_; }
+  void add(const std::string &records);
+  void remove(const std::string &syspath);
+
+private:
+  _UMockdevTestbed *bed_;
+  bool ok_ = true;
+  std::string error_;
+};

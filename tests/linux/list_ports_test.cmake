@@ -1,0 +1,42 @@
+# cmake -DRUNNER=... -DLIST_PORTS=... -DEXPECTED_DIR=... -P list_ports_test.cmake
+# list_ports over the standard fake serial hardware: each case gives its
+# arguments, its exit status, and what stdout must be: "file:NAME" equal to
+# a file of EXPECTED_DIR, "text:..." equal to the text, "starts:..."
+# beginning with it.
+function(check_case name status expected_out)
+  execute_process(COMMAND ${RUNNER} ${LIST_PORTS} ${ARGN}
+                  RESULT_VARIABLE got_status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  string(REGEX REPLACE "^([a-z]+):.*" "\\1" kind "${expected_out}")
+  string(REGEX REPLACE "^[a-z]+:" "" expected "${expected_out}")
+  if(kind STREQUAL "file")
+    file(READ ${EXPECTED_DIR}/${expected} expected)
+  endif()
+  set(out_ok FALSE)
+  string(FIND "${out}" "${expected}" at)
+  if(out STREQUAL expected OR (kind STREQUAL "starts" AND at EQUAL 0))
+    set(out_ok TRUE)
+  endif()
+  # Errors go to stderr with the usage; normal runs write nothing there.
+  set(err_ok TRUE)
+  if(status EQUAL 2 AND NOT err MATCHES "^list_ports: .*Usage: list_ports")
+    set(err_ok FALSE)
+  elseif(NOT status EQUAL 2 AND NOT err STREQUAL "")
+    set(err_ok FALSE)
+  endif()
+  if(NOT got_status STREQUAL status OR NOT out_ok OR NOT err_ok)
+    message(SEND_ERROR "case ${name} (${ARGN}): status ${got_status}, expected ${status}\n"
+                       "stdout:\n${out}\nstderr:\n${err}")
+  endif()
+endfunction()
+
+check_case(all 0 file:all.txt)
+check_case(type_ftdi 0 file:type_ftdi.txt 2)
+check_case(type_acpi 0 file:type_acpi.txt 1)
+check_case(type_without_ports 0 "text:No serial port of adapter type 5.\n" 5)
+check_case(pattern 0 file:pattern_ttyusb1.txt ttyUSB1)
+check_case(number_pattern 0 file:pattern_6015.txt 6015)
+check_case(pattern_without_ports 0 "text:No serial port contains \"Cypress\".\n" Cypress)
+check_case(dash_pattern 0 "text:No serial port contains \"-x\".\n" -- -x)
+check_case(help 0 "starts:Usage: list_ports [TYPE | PATTERN]\n" --help)
+check_case(unknown_option 2 text: --bogus)
+check_case(two_selections 2 text: 2 3)
