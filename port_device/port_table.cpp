@@ -40,10 +40,20 @@ int picked_row(int n) {
   return port_table.pickup_list[n];
 }
 
+// Copies a slot's text into a caller's buffer of the slot's size: at most
+// size bytes with the NUL, even for a slot that has lost its NUL.
+void copy_slot(char *destination, const char *slot, std::size_t size) {
+  const void *end = std::memchr(slot, '\0', size - 1);
+  const std::size_t length =
+      end != nullptr ? static_cast<std::size_t>(static_cast<const char *>(end) - slot) : size - 1;
+  std::memcpy(destination, slot, length);
+  destination[length] = '\0';
+}
+
 int copy_picked_text(int n, char *destination, const char (*column)[port_device_name_size]) {
   const int row = picked_row(n);
   if (row < 0 || destination == nullptr) return -1;
-  std::strcpy(destination, column[row]);
+  copy_slot(destination, column[row], port_device_name_size);
   return 0;
 }
 
@@ -118,7 +128,7 @@ int PORT_DEVICE_CALL get_port_number(int n) {
 int PORT_DEVICE_CALL get_port_name(int n, char *name) {
   const int row = picked_row(n);
   if (row < 0 || name == nullptr) return -1;
-  std::strcpy(name, port_table.port_name[row]);
+  copy_slot(name, port_table.port_name[row], port_name_size);
   return 0;
 }
 
