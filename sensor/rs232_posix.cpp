@@ -145,7 +145,7 @@ void ask_low_latency(int fd, const char *node) {
 #endif
   char path[PATH_MAX];
   std::snprintf(path, sizeof path, "/sys/class/tty/%s/device/latency_timer", name);
-  const int attribute = open(path, O_WRONLY | O_CLOEXEC);
+  const int attribute = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
   if (attribute < 0) return;
   if (write(attribute, "1", 1) < 0) {
     // Not allowed (no permission): the default timer still works, slower.
@@ -153,8 +153,8 @@ void ask_low_latency(int fd, const char *node) {
   close(attribute);
 }
 
-// Waits until fd is ready for events or the deadline passes: 1 ready,
-// rs_timeout, rs_gone.
+// Waits until fd is ready for events or the deadline passes: the poll
+// events seen (> 0), rs_timeout or rs_gone.
 int wait_ready(int fd, short events, nanoseconds deadline) {
   for (;;) {
     const int wait_ms = ms_until(deadline);
@@ -167,11 +167,13 @@ int wait_ready(int fd, short events, nanoseconds deadline) {
     }
     if (ready == 0) return rs_timeout;
     if (entry.revents & POLLNVAL) return rs_gone;
-    // POLLHUP/POLLERR: the read or write that follows tells whether bytes
-    // are still there or the port is gone.
-    return 1;
+    // With POLLHUP or POLLERR the read or write that follows tells whether
+    // bytes are still there or the port is gone.
+    return entry.revents;
   }
 }
+
+bool hung_up(int revents) { return (revents & (POLLHUP | POLLERR)) != 0; }
 
 // Reads the next chunk into the slot's buffer: 0 when bytes arrived,
 // rs_timeout or rs_gone.
@@ -186,7 +188,7 @@ int fill_buffer(port_slot &slot, nanoseconds deadline) {
       return 0;
     }
     if (count == 0) return rs_gone;  // end of file: hung up
-    if (errno == EINTR || errno == EAGAIN) continue;
+    if (errno == EINTR || (errno == EAGAIN && !hung_up(ready))) continue;
     return rs_gone;
   }
 }
@@ -331,6 +333,7 @@ int rs_puts(int16_t port, const char *text) {
     if (written < 0 && errno == EAGAIN) {
       const int ready = wait_ready(slot->fd, POLLOUT, deadline);
       if (ready < 0) return ready;
+      if (hung_up(ready)) return rs_gone;
       continue;
     }
     return rs_gone;

@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -303,16 +307,52 @@ TEST(rs232_open_test, failures_name_the_port_and_the_reason) {
   }
 }
 
-TEST(rs232_open_test, a_second_open_of_the_node_is_refused) {
-  if (geteuid() == 0) GTEST_SKIP() << "root may open an exclusive tty again";
+// Runs check in a child process as the user nobody (when root; as the
+// current user otherwise) and returns its exit status.
+int as_unprivileged_user(int (*check)(const char *node), const char *node) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(90);
+    _exit(check(node));
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child) return 91;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 92;
+}
+
+TEST(rs232_open_test, the_open_port_is_exclusive) {
   pty line;
   ASSERT_EQ(rs_open_node(port, line.slave.c_str(), 9600), 0) << rs_open_failure();
-  const int again = open(line.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  const int error = errno;
-  if (again >= 0) close(again);
-  EXPECT_LT(again, 0);
-  EXPECT_EQ(error, EBUSY);
+  ASSERT_EQ(chmod(line.slave.c_str(), 0666), 0);
+  const int status = as_unprivileged_user(
+      [](const char *node) {
+        const int again = open(node, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        return again < 0 && errno == EBUSY ? 0 : 1;
+      },
+      line.slave.c_str());
+  EXPECT_EQ(status, 0) << "a second open must fail with EBUSY";
   rs_close(port);
+}
+
+TEST(rs232_open_test, a_node_the_user_may_not_open_names_the_group_to_join) {
+  pty line;
+  // Nobody but the node's group may open it.
+  ASSERT_EQ(chmod(line.slave.c_str(), 0060), 0);
+  struct stat st;
+  ASSERT_EQ(stat(line.slave.c_str(), &st), 0);
+  const group *owner = getgrgid(st.st_gid);
+  ASSERT_NE(owner, nullptr);
+  static std::string expected;
+  expected = "cannot open " + line.slave + " (COM3): Permission denied; add your user to the group " + owner->gr_name;
+  const int status = as_unprivileged_user(
+      [](const char *node) {
+        if (rs_open_node(3, node, 9600) != -1) return 1;
+        if (expected == rs_open_failure()) return 0;
+        std::fprintf(stderr, "said: %s\n", rs_open_failure());
+        return 2;
+      },
+      line.slave.c_str());
+  EXPECT_EQ(status, 0) << "expected the failure: " << expected;
 }
 
 TEST(rs232_pause_test, pauses_at_least_as_long_as_asked) {

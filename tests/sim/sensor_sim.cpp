@@ -20,6 +20,19 @@ timespec to_timespec(sim_clock::duration d) {
   return timespec{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
 }
 
+// Closes the pty master behind fd, which hangs the port up, while fd stays a
+// valid descriptor (of /dev/null) for its owner to close: a umockdev test bed
+// closes the masters it handed out when it goes away.
+void hang_up(int fd) {
+  const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (null_fd < 0) {
+    close(fd);
+    return;
+  }
+  dup2(null_fd, fd);
+  close(null_fd);
+}
+
 // Plays the module on one fd; see sim_play.
 class player {
 public:
@@ -119,7 +132,7 @@ player::step player::answer(const std::string &command, sim_clock::time_point re
   const bool sample = command == "29";
   if (sample) {
     if (options_.hang_up_after_samples >= 0 && samples_sent_ >= options_.hang_up_after_samples) {
-      close(fd_);
+      hang_up(fd_);
       return step::hung_up_by_us;
     }
     reply = options_.samples.empty() ? sim_fields(0, 0, 0, 0, 0, 0)

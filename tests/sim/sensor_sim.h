@@ -50,8 +50,9 @@ struct sim_options {
   bool pace = false;               // 9600 baud 8N1 in both directions
   bool silent = false;             // record the commands, never answer
   int reply_delay_ms = 0;          // wait before every reply
-  // Answer this many sample requests, then close the fd when the next one
-  // arrives (hang up). Negative: never.
+  // Answer this many sample requests, then hang up when the next one
+  // arrives: the pty master closes and fd is left open on /dev/null, for its
+  // owner to close as usual. Negative: never.
   int hang_up_after_samples = -1;
   // When the peer hangs up after it has sent something: true ends the play,
   // false waits for the next peer (for peers that open the port repeatedly).
@@ -80,14 +81,14 @@ private:
 enum class sim_end {
   stopped,         // stop_fd became readable
   peer_hung_up,    // the peer closed its end (end_on_hangup)
-  hung_up_by_us,   // hang_up_after_samples reached; fd has been closed
+  hung_up_by_us,   // hang_up_after_samples reached; fd now refers to /dev/null
   failed           // fd is not usable
 };
 
 // Plays the module on fd until stop_fd (a pipe's read end, or -1 for none)
 // becomes readable, the peer hangs up, or the script hangs up. Before the
-// peer has opened its end, hang-ups are waited out. fd is closed only when
-// the play itself hangs up. log may be null.
+// peer has opened its end, hang-ups are waited out. fd stays the caller's to
+// close. log may be null.
 sim_end sim_play(int fd, const sim_options &options, sim_log *log, int stop_fd);
 
 // The simulator on a thread of its own, from construction to destruction.

@@ -188,7 +188,7 @@ int main(int argc, char **argv) {
 
   if (options.link_path != nullptr) unlink(options.link_path);
   if (held_slave >= 0) close(held_slave);
-  if (end != sim_end::hung_up_by_us) close(master);
+  close(master);
   if (log_file != nullptr) std::fclose(log_file);
   return end == sim_end::failed ? 1 : 0;
 }

@@ -1,0 +1,214 @@
+// The serial layer and the sensor link on a fake FTDI adapter under umockdev:
+// the port is found through the real directory, opened by its COM number,
+// and the module is played by the simulator on the adapter's pty master.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <umockdev.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fake_serial_devices.h"
+#include "port_device.h"
+#include "rs232.h"
+#include "sensor_link.h"
+#include "sensor_sim.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// COM1 is the on-board ttyS0, so the adapter's ttyUSB0 is COM2.
+constexpr int16_t adapter_com = 2;
+const char adapter_node[] = "/dev/ttyUSB0";
+
+long long ms_between(sim_clock::time_point from, sim_clock::time_point to) {
+  return std::chrono::duration_cast<milliseconds>(to - from).count();
+}
+
+class ftdi_testbed_test : public testing::Test {
+protected:
+  void SetUp() override {
+    bed_ = umockdev_testbed_new();
+    const std::string records =
+        pnp_port_record("ttyS0", "00:00", "PNP0501", true) + usb_adapter_record(standard_ftdi_adapter);
+    GError *error = nullptr;
+    ASSERT_TRUE(umockdev_testbed_add_from_string(bed_, records.c_str(), &error)) << error->message;
+    // What a real usb-serial port has besides: the tty's device link and
+    // the FTDI latency timer.
+    const std::string port = usb_adapter_syspath(standard_ftdi_adapter) + "/1-2:1.0/ttyUSB0";
+    umockdev_testbed_set_attribute_link(bed_, (port + "/tty/ttyUSB0").c_str(), "device", "../../../ttyUSB0");
+    umockdev_testbed_set_attribute(bed_, port.c_str(), "latency_timer", "16");
+    latency_timer_ = std::string(umockdev_testbed_get_root_dir(bed_)) + port + "/latency_timer";
+    master_ = umockdev_testbed_get_dev_fd(bed_, adapter_node);
+    ASSERT_GE(master_, 0);
+  }
+  void TearDown() override {
+    sensor_close();
+    rs_close(adapter_com);
+    g_object_unref(bed_);
+  }
+
+  // Puts the port in a terminal's cooked mode, so that a missing raw set-up
+  // shows.
+  void make_cooked() {
+    termios settings;
+    ASSERT_EQ(tcgetattr(master_, &settings), 0);
+    settings.c_iflag |= ICRNL | IXON;
+    settings.c_oflag |= OPOST | ONLCR;
+    settings.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+    cfsetispeed(&settings, B38400);
+    cfsetospeed(&settings, B38400);
+    ASSERT_EQ(tcsetattr(master_, TCSANOW, &settings), 0);
+  }
+
+  std::string latency_timer() const {
+    char text[16] = "";
+    if (std::FILE *file = std::fopen(latency_timer_.c_str(), "r")) {
+      if (std::fgets(text, sizeof text, file) == nullptr) text[0] = '\0';
+      std::fclose(file);
+    }
+    return text;
+  }
+
+  std::string read_master(std::size_t count) const {
+    std::string got;
+    const auto deadline = sim_clock::now() + milliseconds(1000);
+    while (got.size() < count && sim_clock::now() < deadline) {
+      pollfd entry{master_, POLLIN, 0};
+      if (poll(&entry, 1, 50) <= 0) continue;
+      char buffer[256];
+      const ssize_t n = read(master_, buffer, sizeof buffer);
+      if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return got;
+  }
+
+  UMockdevTestbed *bed_ = nullptr;
+  int master_ = -1;
+  std::string latency_timer_;
+};
+
+TEST_F(ftdi_testbed_test, the_adapter_opens_by_its_com_number_raw_at_9600_with_low_latency) {
+  ASSERT_EQ(port_device_scan(), 2);
+  ASSERT_EQ(port_device_pickup_by_type(2), 1);
+  ASSERT_EQ(get_port_number(0), adapter_com);
+  make_cooked();
+  ASSERT_EQ(latency_timer(), "16");
+
+  ASSERT_EQ(rs_open(adapter_com, 9600), 0) << rs_open_failure();
+  termios seen;
+  ASSERT_EQ(tcgetattr(master_, &seen), 0);
+  EXPECT_EQ(cfgetospeed(&seen), static_cast<speed_t>(B9600));
+  EXPECT_EQ(cfgetispeed(&seen), static_cast<speed_t>(B9600));
+  EXPECT_EQ(seen.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(seen.c_oflag & OPOST, 0u);
+  EXPECT_EQ(seen.c_iflag & (ICRNL | IXON | IXOFF), 0u);
+  EXPECT_EQ(seen.c_cflag & (CRTSCTS | CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+  EXPECT_EQ(latency_timer(), "1");
+
+  // Bytes pass untranslated both ways.
+  ASSERT_EQ(rs_puts(adapter_com, "0F\r\n"), 0);
+  EXPECT_EQ(read_master(4), "0F\r\n");
+  ASSERT_EQ(write(master_, "0F\r\n", 4), 4);
+  char reply[80];
+  EXPECT_EQ(rs_gets(adapter_com, reply, sizeof reply), 2);
+  EXPECT_STREQ(reply, "0F");
+  EXPECT_EQ(rs_getch(adapter_com), '\n');
+
+  ASSERT_EQ(rs_close(adapter_com), 0);
+  ASSERT_EQ(tcgetattr(master_, &seen), 0);
+  EXPECT_NE(seen.c_lflag & ICANON, 0u) << "the port's settings are put back";
+}
+
+TEST_F(ftdi_testbed_test, an_unknown_com_number_is_named_in_the_failure) {
+  EXPECT_EQ(rs_open(9, 9600), -1);
+  EXPECT_STREQ(rs_open_failure(), "COM9: no such serial port");
+}
+
+TEST_F(ftdi_testbed_test, a_hang_up_is_told_apart_from_silence) {
+  sim_options options;
+  options.hang_up_after_samples = 1;
+  sensor_sim module(master_, options);
+  ASSERT_EQ(sensor_open(), 0) << rs_open_failure();
+  int32_t v[6];
+  EXPECT_EQ(sensor_read(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5]), sensor_sample_read);
+  const auto start = sim_clock::now();
+  EXPECT_EQ(sensor_read(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5]), sensor_port_gone);
+  EXPECT_LT(ms_between(start, sim_clock::now()), 900) << "a hang-up does not wait for a deadline";
+  EXPECT_EQ(module.log().samples_sent(), 1);
+}
+
+TEST_F(ftdi_testbed_test, the_link_reads_the_simulated_module) {
+  sim_options options;
+  options.pace = true;
+  options.samples = {sim_raw("000100020003FFFF80008001"), sim_raw("7FFF7FFF7FFF000000000000")};
+  sensor_sim module(master_, options);
+  make_cooked();
+
+  ASSERT_EQ(sensor_open(), 0) << rs_open_failure();
+  EXPECT_EQ(sensor_port, adapter_com);
+  int32_t v[6];
+  ASSERT_EQ(sensor_read(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5]), sensor_sample_read);
+  EXPECT_EQ(std::vector<int32_t>(v, v + 6), (std::vector<int32_t>{2, 1, 3, 327680, -10, -327670}));
+  ASSERT_EQ(sensor_read(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5]), sensor_sample_read);
+  EXPECT_EQ(std::vector<int32_t>(v, v + 6), (std::vector<int32_t>{32767, 32767, 32767, 0, 0, 0}));
+  sensor_close();
+  module.stop();
+
+  const std::vector<sim_command> commands = module.log().commands();
+  std::vector<std::string> texts;
+  for (const sim_command &c : commands) texts.push_back(c.text);
+  ASSERT_EQ(texts, (std::vector<std::string>{"0F", "050027950000", "0DF3", "27", "21", "29", "21", "29", "21"}));
+  EXPECT_GE(ms_between(commands[0].received, commands[1].received), 250);
+  EXPECT_GE(ms_between(commands[4].received, commands[5].received), 100);
+}
+
+TEST_F(ftdi_testbed_test, a_silent_module_costs_about_a_second_per_request) {
+  sim_options options;
+  options.pace = true;
+  options.samples = {sim_raw("000100020003FFFF80008001", true, 5000)};  // answers far too late
+  sensor_sim module(master_, options);
+  ASSERT_EQ(sensor_open(), 0) << rs_open_failure();
+
+  int32_t v[6] = {7, 7, 7, 7, 7, 7};
+  const auto start = sim_clock::now();
+  EXPECT_EQ(sensor_read(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5]), sensor_no_sample);
+  const long long elapsed = ms_between(start, sim_clock::now());
+  EXPECT_GE(elapsed, 900);
+  EXPECT_LT(elapsed, 3000) << "a silent module must not hold the caller";
+  EXPECT_EQ(std::vector<int32_t>(v, v + 6), std::vector<int32_t>(6, 7));
+}
+
+TEST_F(ftdi_testbed_test, after_a_late_reply_the_link_gets_back_in_step) {
+  // Sample i carries i in its first field (delivered as the second
+  // geomagnetic value); the first reply comes half a second after the
+  // link has given up on it.
+  sim_options options;
+  options.pace = true;
+  for (uint16_t i = 1; i <= 30; ++i) options.samples.push_back(sim_fields(i, 0, 0, 0, 0, 0));
+  options.samples[0].delay_ms = 1500;
+  sensor_sim module(master_, options);
+  ASSERT_EQ(sensor_open(), 0) << rs_open_failure();
+
+  int32_t v[6];
+  EXPECT_EQ(sensor_read(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5]), sensor_no_sample);
+  int32_t previous = -1;
+  bool in_step = false;
+  for (int request = 0; request < 10 && !in_step; ++request) {
+    const sensor_outcome outcome = sensor_read(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
+    ASSERT_NE(outcome, sensor_port_gone);
+    const int32_t current = outcome == sensor_sample_read ? v[1] : -1;
+    in_step = previous > 0 && current == previous + 1;
+    previous = current;
+  }
+  EXPECT_TRUE(in_step) << "two requests in a row must read the replies to their own commands";
+}
+
+}  // namespace
