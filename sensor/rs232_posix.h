@@ -9,7 +9,8 @@
 
 // The settings the port gets: base with raw 8N1 at speed, no flow control
 // (hardware or software), modem lines ignored (CLOCAL), receiver on (CREAD),
-// VMIN 1 / VTIME 0. Reads never block in the kernel's timer: the port is
+// VMIN 1 / VTIME 0, so a read that finds nothing fails with EAGAIN instead
+// of returning 0, which would look like a hang-up. The port stays
 // non-blocking and every wait is a poll with its own deadline.
 termios serial_settings(termios base, speed_t speed);
 
