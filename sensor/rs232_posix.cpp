@@ -2,8 +2,8 @@
 // directory's COM numbering; each open port keeps its descriptor and a small
 // read buffer. The descriptor stays non-blocking and every wait is a poll
 // bounded by a deadline on the monotonic clock.
-#include "rs232.h"
 #include "rs232_posix.h"
+#include "rs232.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -15,7 +15,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -87,14 +86,6 @@ bool is_gone_errno(int error) {
   return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE || error == EBADF;
 }
 
-void set_failure(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void set_failure(const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(open_failure, sizeof open_failure, format, args);
-  va_end(args);
-}
-
 // The reason an open() of node failed, with a hint for the usual causes.
 void set_open_errno_failure(int16_t port, const char *node, int error) {
   char hint[160] = "";
@@ -109,7 +100,8 @@ void set_open_errno_failure(int16_t port, const char *node, int error) {
   } else if (error == EBUSY) {
     std::snprintf(hint, sizeof hint, "; another program has it open");
   }
-  set_failure("cannot open %s (COM%d): %s%s", node, port, std::strerror(error), hint);
+  std::snprintf(open_failure, sizeof open_failure, "cannot open %s (COM%d): %s%s", node, port,
+                std::strerror(error), hint);
 }
 
 // Whether the kernel driver behind tty name (such as ttyUSB0) is driver,
@@ -248,17 +240,19 @@ speed_t serial_speed(int32_t baud) {
 
 int16_t rs_open_node(int16_t port, const char *node, int32_t baud) {
   if (find_slot(port) != nullptr) {
-    set_failure("COM%d is already open", port);
+    std::snprintf(open_failure, sizeof open_failure, "COM%d is already open", port);
     return -1;
   }
   const speed_t speed = serial_speed(baud);
   if (speed == B0) {
-    set_failure("%s (COM%d): %d baud is not supported", node, port, static_cast<int>(baud));
+    std::snprintf(open_failure, sizeof open_failure, "%s (COM%d): %d baud is not supported", node,
+                  port, static_cast<int>(baud));
     return -1;
   }
   port_slot *slot = free_slot();
   if (slot == nullptr) {
-    set_failure("COM%d: too many serial ports open at once", port);
+    std::snprintf(open_failure, sizeof open_failure, "COM%d: too many serial ports open at once",
+                  port);
     return -1;
   }
 
@@ -270,20 +264,22 @@ int16_t rs_open_node(int16_t port, const char *node, int32_t baud) {
   // Exclusive: a second open of the tty fails with EBUSY. A tty that does not
   // take the request (an emulated one) is used as it is.
   if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
-    set_failure("cannot open %s (COM%d) exclusively: %s", node, port, std::strerror(errno));
+    std::snprintf(open_failure, sizeof open_failure, "cannot open %s (COM%d) exclusively: %s", node,
+                  port, std::strerror(errno));
     close(fd);
     return -1;
   }
   termios saved;
   if (tcgetattr(fd, &saved) != 0) {
-    set_failure("%s (COM%d) is not a serial port: %s", node, port, std::strerror(errno));
+    std::snprintf(open_failure, sizeof open_failure, "%s (COM%d) is not a serial port: %s", node,
+                  port, std::strerror(errno));
     close(fd);
     return -1;
   }
   const termios settings = serial_settings(saved, speed);
   if (tcsetattr(fd, TCSANOW, &settings) != 0) {
-    set_failure("cannot set %s (COM%d) to %d baud 8N1: %s", node, port, static_cast<int>(baud),
-                std::strerror(errno));
+    std::snprintf(open_failure, sizeof open_failure, "cannot set %s (COM%d) to %d baud 8N1: %s",
+                  node, port, static_cast<int>(baud), std::strerror(errno));
     close(fd);
     return -1;
   }
@@ -303,7 +299,7 @@ int16_t rs_open_node(int16_t port, const char *node, int32_t baud) {
 int16_t rs_open(int16_t port, int32_t baud) {
   char node[PATH_MAX];
   if (!com_port_device_node(port, node, sizeof node)) {
-    set_failure("COM%d: no such serial port", port);
+    std::snprintf(open_failure, sizeof open_failure, "COM%d: no such serial port", port);
     return -1;
   }
   return rs_open_node(port, node, baud);
@@ -321,7 +317,8 @@ int rs_puts(int16_t port, const char *text) {
   if (slot == nullptr || text == nullptr) return rs_gone;
   std::size_t left = std::strlen(text);
   // About 1.04 ms per byte at 9600 baud 8N1; 2 ms covers slower rates too.
-  const nanoseconds deadline = deadline_after_ms(write_deadline_ms + 2LL * left);
+  const nanoseconds deadline =
+      deadline_after_ms(write_deadline_ms + 2LL * static_cast<long long>(left));
   while (left > 0) {
     const ssize_t written = write(slot->fd, text, left);
     if (written > 0) {

@@ -36,7 +36,7 @@ const char follow_up_command[] = "21\r\n";
 
 bool link_open = false;  // sensor_open opened link_port; sensor_close not yet called
 int16_t link_port = 0;
-bool port_gone = false;  // a serial call reported the port gone
+bool port_gone = false;    // a serial call reported the port gone
 bool out_of_step = false;  // stale bytes may be waiting: settle and drop them first
 
 enum class exchange_result {
@@ -78,6 +78,8 @@ int32_t signed_field(unsigned int field) {
 // values in delivery order. False unless all six fields were read.
 bool decode_sample(const char *reply, int32_t (&values)[6]) {
   unsigned int r[6];
+  // The count of fields read is what tells a sample from a broken reply.
+  // NOLINTNEXTLINE(cert-err34-c)
   if (std::sscanf(reply, "%04x%04x%04x%04x%04x%04x", &r[0], &r[1], &r[2], &r[3], &r[4], &r[5]) !=
       6) {
     return false;

@@ -13,8 +13,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -100,7 +100,9 @@ TEST(serial_settings_test, are_raw_8n1_9600_without_flow_control_whatever_the_ba
     EXPECT_EQ(s.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
     EXPECT_EQ(s.c_cflag & (PARENB | PARODD | CSTOPB | CRTSCTS), 0u);
     EXPECT_EQ(s.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
-    EXPECT_EQ(s.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP | BRKINT | PARMRK | INPCK), 0u);
+    EXPECT_EQ(s.c_iflag &
+                  (IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP | BRKINT | PARMRK | INPCK),
+              0u);
     EXPECT_EQ(s.c_oflag & (OPOST | ONLCR | OCRNL), 0u);
     EXPECT_EQ(s.c_lflag & (ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN), 0u);
     EXPECT_EQ(s.c_cc[VMIN], 1);
@@ -159,10 +161,15 @@ TEST_F(rs232_pty_test, lines_end_at_cr_or_lf_and_unread_bytes_wait_for_the_next_
        std::string(100, 'x') + "\r\nNEXT\r\n",
        10,
        {{true, 9, "xxxxxxxxx"}, {false, '\n', ""}, {true, 4, "NEXT"}}},
-      {"over-long across several reads", long_line + "\r\nOK\r\n", 84,
+      {"over-long across several reads",
+       long_line + "\r\nOK\r\n",
+       84,
        {{true, 83, long_line.substr(0, 83)}, {false, '\n', ""}, {true, 2, "OK"}}},
       {"a one-byte buffer holds only the NUL", "ABC\r\n", 1, {{true, 0, ""}, {false, '\n', ""}}},
-      {"bytes pass untranslated, all 8 bits", "\x01\xff\x7f\x03\r\n", 84, {{true, 4, "\x01\xff\x7f\x03"}}},
+      {"bytes pass untranslated, all 8 bits",
+       "\x01\xff\x7f\x03\r\n",
+       84,
+       {{true, 4, "\x01\xff\x7f\x03"}}},
   };
   for (const line_case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -242,7 +249,8 @@ TEST_F(rs232_pty_test, puts_writes_the_whole_text_untranslated) {
   std::string got;
   std::thread reader([&] {
     const auto deadline = steady::now() + milliseconds(20000);
-    while (got.size() < big.size() && steady::now() < deadline) got += line.receive(big.size() - got.size());
+    while (got.size() < big.size() && steady::now() < deadline)
+      got += line.receive(big.size() - got.size());
   });
   EXPECT_EQ(rs_puts(port, big.c_str()), 0);
   reader.join();
@@ -291,7 +299,11 @@ TEST(rs232_open_test, failures_name_the_port_and_the_reason) {
     std::vector<std::string> said;
   };
   const failure_case cases[] = {
-      {"no such node", "/nonexistent/ttyUSB9", 3, 9600, {"/nonexistent/ttyUSB9", "COM3", "No such file or directory"}},
+      {"no such node",
+       "/nonexistent/ttyUSB9",
+       3,
+       9600,
+       {"/nonexistent/ttyUSB9", "COM3", "No such file or directory"}},
       {"not a serial port", "/dev/null", 3, 9600, {"/dev/null", "not a serial port"}},
       {"unsupported baud rate", "/dev/null", 3, 12345, {"12345 baud is not supported"}},
       {"no such COM number", nullptr, 99, 9600, {"COM99: no such serial port"}},
@@ -312,7 +324,8 @@ TEST(rs232_open_test, failures_name_the_port_and_the_reason) {
 int as_unprivileged_user(int (*check)(const char *node), const char *node) {
   const pid_t child = fork();
   if (child == 0) {
-    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(90);
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+      _exit(90);
     _exit(check(node));
   }
   int status = 0;
@@ -343,7 +356,8 @@ TEST(rs232_open_test, a_node_the_user_may_not_open_names_the_group_to_join) {
   const group *owner = getgrgid(st.st_gid);
   ASSERT_NE(owner, nullptr);
   static std::string expected;
-  expected = "cannot open " + line.slave + " (COM3): Permission denied; add your user to the group " + owner->gr_name;
+  expected = "cannot open " + line.slave +
+             " (COM3): Permission denied; add your user to the group " + owner->gr_name;
   const int status = as_unprivileged_user(
       [](const char *node) {
         if (rs_open_node(3, node, 9600) != -1) return 1;
@@ -353,12 +367,6 @@ TEST(rs232_open_test, a_node_the_user_may_not_open_names_the_group_to_join) {
       },
       line.slave.c_str());
   EXPECT_EQ(status, 0) << "expected the failure: " << expected;
-}
-
-TEST(rs232_pause_test, pauses_at_least_as_long_as_asked) {
-  const auto start = steady::now();
-  rs_pause(60);
-  EXPECT_GE(ms_since(start), 60);
 }
 
 }  // namespace

@@ -13,7 +13,8 @@ namespace {
 
 const char ftdi_id[] = "FTDIBUS\\COMPORT&VID_0403&PID_6001";
 const fake_port_row onboard_row{1, "Communications Port", "ACPI\\PNP0501", "/dev/ttyS0"};
-const fake_port_row cp210x_row{2, "CP210x USB to UART Bridge", "USB\\VID_10C4&PID_EA60", "/dev/ttyUSB2"};
+const fake_port_row cp210x_row{2, "CP210x USB to UART Bridge", "USB\\VID_10C4&PID_EA60",
+                               "/dev/ttyUSB2"};
 
 fake_port_row ftdi_row(int number) { return {number, "USB Serial Port", ftdi_id, "/dev/ttyUSB0"}; }
 
@@ -87,11 +88,21 @@ TEST_F(sensor_link_test, picks_the_first_ftdi_port_or_reports_why_not) {
     std::vector<fake_call> calls;
   };
   const pick_case cases[] = {
-      {"first of several in table order", {onboard_row, ftdi_row(7), ftdi_row(3)}, 0, 0, 7, opening_calls(7)},
+      {"first of several in table order",
+       {onboard_row, ftdi_row(7), ftdi_row(3)},
+       0,
+       0,
+       7,
+       opening_calls(7)},
       {"an FTDI port numbered 0 is used like any other", {ftdi_row(0)}, 0, 0, 0, opening_calls(0)},
       {"no FTDI port: no serial call", {onboard_row, cp210x_row}, 0, 1, 42, {call_scan()}},
       {"no port at all", {}, 0, 1, 42, {call_scan()}},
-      {"the port fails to open: nothing sent", {cp210x_row, ftdi_row(4)}, -1, 2, 4, {call_scan(), call_open(4, 9600)}},
+      {"the port fails to open: nothing sent",
+       {cp210x_row, ftdi_row(4)},
+       -1,
+       2,
+       4,
+       {call_scan(), call_open(4, 9600)}},
   };
   for (const pick_case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -117,10 +128,14 @@ TEST_F(sensor_link_test, decodes_six_fields_or_delivers_nothing) {
       {"7FFF7FFF7FFF000000000000", sensor_sample_read, {32767, 32767, 32767, 0, 0, 0}},
       {"000100020003ffff80008001", sensor_sample_read, {2, 1, 3, 327680, -10, -327670}},
       // 0x8000 stays +32768, 0x8001 wraps to -32767, 0xFFFF to -1.
-      {"80018000FFFF800080017FFF", sensor_sample_read, {32768, -32767, -1, -327670, 327680, 327670}},
+      {"80018000FFFF800080017FFF",
+       sensor_sample_read,
+       {32768, -32767, -1, -327670, 327680, 327670}},
       // Longer than the 84-byte buffer: the first 83 bytes hold the fields.
-      {"000100020003FFFF80008001FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF",
-       sensor_sample_read, {2, 1, 3, 327680, -10, -327670}},
+      {"000100020003FFFF80008001FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF"
+       "FFFFFFFFF",
+       sensor_sample_read,
+       {2, 1, 3, 327680, -10, -327670}},
       {"000100020003", sensor_no_sample, all_untouched},
       {"0001000200030004000", sensor_no_sample, all_untouched},
       {"", sensor_no_sample, all_untouched},
@@ -142,7 +157,9 @@ TEST_F(sensor_link_test, decodes_six_fields_or_delivers_nothing) {
     fake.calls.clear();
     sample next;
     EXPECT_EQ(next.read(), sensor_sample_read);
-    const auto expected = c.outcome == sensor_sample_read ? sample_calls(6) : joined(settle_calls(6), sample_calls(6));
+    const auto expected = c.outcome == sensor_sample_read
+                              ? sample_calls(6)
+                              : joined(settle_calls(6), sample_calls(6));
     EXPECT_EQ(fake.calls, expected);
   }
 }
@@ -160,13 +177,31 @@ TEST_F(sensor_link_test, a_timeout_ends_the_sample_and_the_next_request_settles_
   const fake_line good{24, "000100020003FFFF80008001"};
   const fake_line silent{rs_timeout, ""};
   const timeout_case cases[] = {
-      {"no reply line: no further character, no follow-up", {}, {silent}, {}, sensor_no_sample,
+      {"no reply line: no further character, no follow-up",
+       {},
+       {silent},
+       {},
+       sensor_no_sample,
        {call_puts(p, "29\r\n"), call_gets(p, 84)}},
-      {"the command cannot be written", {rs_timeout}, {}, {}, sensor_no_sample, {call_puts(p, "29\r\n")}},
-      {"a reply line without its further character is still decoded", {}, {good}, {rs_timeout},
-       sensor_sample_read, {call_puts(p, "29\r\n"), call_gets(p, 84), call_getch(p)}},
-      {"no reply to the follow-up", {}, {good, silent}, {}, sensor_sample_read,
-       {call_puts(p, "29\r\n"), call_gets(p, 84), call_getch(p), call_puts(p, "21\r\n"), call_gets(p, 84)}},
+      {"the command cannot be written",
+       {rs_timeout},
+       {},
+       {},
+       sensor_no_sample,
+       {call_puts(p, "29\r\n")}},
+      {"a reply line without its further character is still decoded",
+       {},
+       {good},
+       {rs_timeout},
+       sensor_sample_read,
+       {call_puts(p, "29\r\n"), call_gets(p, 84), call_getch(p)}},
+      {"no reply to the follow-up",
+       {},
+       {good, silent},
+       {},
+       sensor_sample_read,
+       {call_puts(p, "29\r\n"), call_gets(p, 84), call_getch(p), call_puts(p, "21\r\n"),
+        call_gets(p, 84)}},
   };
   for (const timeout_case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -194,7 +229,8 @@ TEST_F(sensor_link_test, a_timeout_ends_the_sample_and_the_next_request_settles_
 
 TEST_F(sensor_link_test, samples_follow_one_another_without_settling) {
   open_module(2);
-  fake.gets_results = {{0, "000100020003FFFF80008001"}, {0, "21"}, {0, "7FFF7FFF7FFF000000000000"}, {0, "21"}};
+  fake.gets_results = {
+      {0, "000100020003FFFF80008001"}, {0, "21"}, {0, "7FFF7FFF7FFF000000000000"}, {0, "21"}};
   sample first, second;
   EXPECT_EQ(first.read(), sensor_sample_read);
   EXPECT_EQ(second.read(), sensor_sample_read);
@@ -268,9 +304,9 @@ TEST_F(sensor_link_test, a_port_gone_during_the_opening_is_reported_by_the_first
   fake.rows = {ftdi_row(5)};
   fake.gets_results = {{2, "0F"}, {rs_gone, ""}};
   EXPECT_EQ(sensor_open(), 0);
-  const std::vector<fake_call> expected{call_scan(),        call_open(5, 9600), call_puts(5, "0F\r\n"),
-                                        call_gets(5, 80),   call_getch(5),      call_pause(250),
-                                        call_puts(5, "050027950000\r\n"), call_gets(5, 80)};
+  const std::vector<fake_call> expected{
+      call_scan(),   call_open(5, 9600), call_puts(5, "0F\r\n"),           call_gets(5, 80),
+      call_getch(5), call_pause(250),    call_puts(5, "050027950000\r\n"), call_gets(5, 80)};
   EXPECT_EQ(fake.calls, expected);
   fake.calls.clear();
   sample s;

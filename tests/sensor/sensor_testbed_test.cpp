@@ -36,14 +36,15 @@ class ftdi_testbed_test : public testing::Test {
 protected:
   void SetUp() override {
     bed_ = umockdev_testbed_new();
-    const std::string records =
-        pnp_port_record("ttyS0", "00:00", "PNP0501", true) + usb_adapter_record(standard_ftdi_adapter);
+    const std::string records = pnp_port_record("ttyS0", "00:00", "PNP0501", true) +
+                                usb_adapter_record(standard_ftdi_adapter);
     GError *error = nullptr;
     ASSERT_TRUE(umockdev_testbed_add_from_string(bed_, records.c_str(), &error)) << error->message;
     // What a real usb-serial port has besides: the tty's device link and
     // the FTDI latency timer.
     const std::string port = usb_adapter_syspath(standard_ftdi_adapter) + "/1-2:1.0/ttyUSB0";
-    umockdev_testbed_set_attribute_link(bed_, (port + "/tty/ttyUSB0").c_str(), "device", "../../../ttyUSB0");
+    umockdev_testbed_set_attribute_link(bed_, (port + "/tty/ttyUSB0").c_str(), "device",
+                                        "../../../ttyUSB0");
     umockdev_testbed_set_attribute(bed_, port.c_str(), "latency_timer", "16");
     latency_timer_ = std::string(umockdev_testbed_get_root_dir(bed_)) + port + "/latency_timer";
     master_ = umockdev_testbed_get_dev_fd(bed_, adapter_node);
@@ -127,11 +128,6 @@ TEST_F(ftdi_testbed_test, the_adapter_opens_by_its_com_number_raw_at_9600_with_l
   EXPECT_NE(seen.c_lflag & ICANON, 0u) << "the port's settings are put back";
 }
 
-TEST_F(ftdi_testbed_test, an_unknown_com_number_is_named_in_the_failure) {
-  EXPECT_EQ(rs_open(9, 9600), -1);
-  EXPECT_STREQ(rs_open_failure(), "COM9: no such serial port");
-}
-
 TEST_F(ftdi_testbed_test, a_hang_up_is_told_apart_from_silence) {
   sim_options options;
   options.hang_up_after_samples = 1;
@@ -165,7 +161,8 @@ TEST_F(ftdi_testbed_test, the_link_reads_the_simulated_module) {
   const std::vector<sim_command> commands = module.log().commands();
   std::vector<std::string> texts;
   for (const sim_command &c : commands) texts.push_back(c.text);
-  ASSERT_EQ(texts, (std::vector<std::string>{"0F", "050027950000", "0DF3", "27", "21", "29", "21", "29", "21"}));
+  ASSERT_EQ(texts, (std::vector<std::string>{"0F", "050027950000", "0DF3", "27", "21", "29", "21",
+                                             "29", "21"}));
   EXPECT_GE(ms_between(commands[0].received, commands[1].received), 250);
   EXPECT_GE(ms_between(commands[4].received, commands[5].received), 100);
 }

@@ -46,7 +46,9 @@ private:
 
   bool stop_requested();
   bool sleep_until(sim_clock::time_point until);
-  bool sleep_ms(int ms) { return ms <= 0 || sleep_until(sim_clock::now() + std::chrono::milliseconds(ms)); }
+  bool sleep_ms(int ms) {
+    return ms <= 0 || sleep_until(sim_clock::now() + std::chrono::milliseconds(ms));
+  }
   bool wait_writable();
   step send(const std::string &bytes);
   step take_bytes(const char *bytes, std::size_t count, sim_clock::time_point read_at);
@@ -149,7 +151,8 @@ player::step player::answer(const std::string &command, sim_clock::time_point re
 
 // Splits what arrived into command lines (LF ends one, CR is dropped) and
 // answers each. When paced, a byte arrives one byte time after the previous.
-player::step player::take_bytes(const char *bytes, std::size_t count, sim_clock::time_point read_at) {
+player::step player::take_bytes(const char *bytes, std::size_t count,
+                                sim_clock::time_point read_at) {
   for (std::size_t i = 0; i < count; ++i) {
     wire_in_ = (wire_in_ > read_at ? wire_in_ : read_at) + sim_byte_time;
     const char byte = bytes[i];
@@ -247,7 +250,8 @@ sensor_sim::sensor_sim(int master_fd, sim_options options) : options_(std::move(
     end_ = sim_end::failed;
     return;
   }
-  thread_ = std::thread([this, master_fd] { end_ = sim_play(master_fd, options_, &log_, stop_pipe_[0]); });
+  thread_ = std::thread(
+      [this, master_fd] { end_ = sim_play(master_fd, options_, &log_, stop_pipe_[0]); });
 }
 
 sensor_sim::~sensor_sim() {

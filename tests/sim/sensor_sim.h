@@ -41,7 +41,7 @@ sim_reply sim_raw(std::string text, bool line_end = true, int delay_ms = 0);
 
 // A command as the module received it.
 struct sim_command {
-  std::string text;           // without its CR LF
+  std::string text;                // without its CR LF
   sim_clock::time_point received;  // when its last byte arrived (after its wire time when paced)
 };
 
@@ -79,10 +79,10 @@ private:
 };
 
 enum class sim_end {
-  stopped,         // stop_fd became readable
-  peer_hung_up,    // the peer closed its end (end_on_hangup)
-  hung_up_by_us,   // hang_up_after_samples reached; fd now refers to /dev/null
-  failed           // fd is not usable
+  stopped,        // stop_fd became readable
+  peer_hung_up,   // the peer closed its end (end_on_hangup)
+  hung_up_by_us,  // hang_up_after_samples reached; fd now refers to /dev/null
+  failed          // fd is not usable
 };
 
 // Plays the module on fd until stop_fd (a pipe's read end, or -1 for none)

@@ -107,7 +107,8 @@ int parse_options(int argc, char **argv, cli_options &options) {
     }
   }
   if (options.play.samples.empty()) {
-    options.play.samples = {sim_raw("000100020003FFFF80008001"), sim_raw("7FFF7FFF7FFF000000000000")};
+    options.play.samples = {sim_raw("000100020003FFFF80008001"),
+                            sim_raw("7FFF7FFF7FFF000000000000")};
   }
   return 0;
 }
@@ -150,7 +151,8 @@ int main(int argc, char **argv) {
   if (options.log_path != nullptr) {
     log_file = std::fopen(options.log_path, "w");
     if (log_file == nullptr) {
-      std::fprintf(stderr, "sensor_sim: cannot write %s: %s\n", options.log_path, std::strerror(errno));
+      std::fprintf(stderr, "sensor_sim: cannot write %s: %s\n", options.log_path,
+                   std::strerror(errno));
       return 1;
     }
     const sim_clock::time_point start = sim_clock::now();
@@ -167,9 +169,11 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "sensor_sim: cannot open a pty: %s\n", std::strerror(errno));
     return 1;
   }
-  const int held_slave = options.hold ? open(slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+  const int held_slave =
+      options.hold ? open(slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
   if (options.link_path != nullptr && !make_link(options.link_path, slave_path)) {
-    std::fprintf(stderr, "sensor_sim: cannot link %s: %s\n", options.link_path, std::strerror(errno));
+    std::fprintf(stderr, "sensor_sim: cannot link %s: %s\n", options.link_path,
+                 std::strerror(errno));
     return 1;
   }
 
