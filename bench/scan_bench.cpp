@@ -30,8 +30,10 @@ std::string fifty_port_records() {
   int usb = 0;
   for (int k = 0; k < usb_adapters; ++k) {
     fake_usb_adapter adapter = kinds[k % 4];
-    adapter.usb_port = "usb" + std::to_string(1 + k / 16) + "/" + std::to_string(1 + k / 16) + "-" + std::to_string(1 + k % 16);
-    adapter.tty = adapter.driver == "cdc_acm" ? "ttyACM" + std::to_string(acm++) : "ttyUSB" + std::to_string(usb++);
+    adapter.usb_port = "usb" + std::to_string(1 + k / 16) + "/" + std::to_string(1 + k / 16) + "-" +
+                       std::to_string(1 + k % 16);
+    adapter.tty = adapter.driver == "cdc_acm" ? "ttyACM" + std::to_string(acm++)
+                                              : "ttyUSB" + std::to_string(usb++);
     records += usb_adapter_record(adapter);
   }
   for (int k = 0; k < 64; ++k) records += virtual_tty_record("tty" + std::to_string(k));
@@ -57,7 +59,8 @@ timing time_runs(int runs, Action action) {
 }
 
 void report(const char *what, int runs, timing t) {
-  std::printf("%-46s median %9.1f us   min %9.1f us   (%d runs)\n", what, t.median_us, t.min_us, runs);
+  std::printf("%-46s median %9.1f us   min %9.1f us   (%d runs)\n", what, t.median_us, t.min_us,
+              runs);
 }
 
 }  // namespace
@@ -79,6 +82,7 @@ int main(int argc, char **argv) {
   const int ports = port_device_scan();
   std::printf("test bed: %d serial ports, %d virtual ttys\n", ports, 66);
   report("  port_device_scan", runs, time_runs(runs, [] { port_device_scan(); }));
-  report("  com_port_device_node (COM50)", runs, time_runs(runs, [&node] { com_port_device_node(50, node, sizeof node); }));
+  report("  com_port_device_node (COM50)", runs,
+         time_runs(runs, [&node] { com_port_device_node(50, node, sizeof node); }));
   return ports == 50 ? 0 : 1;
 }

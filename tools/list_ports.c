@@ -56,7 +56,8 @@ static void print_ports(int count) {
     name_width = max_int(name_width, (int)strlen(line->name));
     id_width = max_int(id_width, (int)strlen(line->device_name));
   }
-  printf("%-6s  %-*s  %-*s  %s\n", "Port", name_width, "Description", id_width, "Hardware ID", "Device");
+  printf("%-6s  %-*s  %-*s  %s\n", "Port", name_width, "Description", id_width, "Hardware ID",
+         "Device");
   for (n = 0; n < count; ++n) {
     const struct port_line *line = &lines[n];
     snprintf(com, sizeof com, "COM%d", line->number);
@@ -93,7 +94,7 @@ int main(int argc, char **argv) {
     return 0;
   }
   const int count = pick_ports(selection);
-  if (count == 0) {
+  if (count == 0 && selection != NULL) {
     if (is_type_code(selection)) printf("No serial port of adapter type %s.\n", selection);
     else printf("No serial port contains \"%s\".\n", selection);
     return 0;

@@ -27,17 +27,20 @@ struct tty_name_parts {
 
 tty_name_parts split_tty_name(const char *name) {
   tty_name_parts parts{name, std::strlen(name), other_family, false, 0};
-  while (parts.prefix_length > 0 && name[parts.prefix_length - 1] >= '0' && name[parts.prefix_length - 1] <= '9') {
+  while (parts.prefix_length > 0 && name[parts.prefix_length - 1] >= '0' &&
+         name[parts.prefix_length - 1] <= '9') {
     --parts.prefix_length;
   }
   // Indexes too long for a number saturate; the full name breaks the tie.
   for (const char *digit = name + parts.prefix_length; *digit != '\0'; ++digit) {
     parts.has_index = true;
-    if (parts.index < 100000000000000000ULL) parts.index = parts.index * 10 + static_cast<unsigned>(*digit - '0');
+    if (parts.index < 100000000000000000ULL)
+      parts.index = parts.index * 10 + static_cast<unsigned>(*digit - '0');
   }
   for (int family = 0; family < other_family; ++family) {
     const char *prefix = numbered_families[family];
-    if (std::strlen(prefix) == parts.prefix_length && std::strncmp(name, prefix, parts.prefix_length) == 0) {
+    if (std::strlen(prefix) == parts.prefix_length &&
+        std::strncmp(name, prefix, parts.prefix_length) == 0) {
       parts.family = family;
     }
   }
@@ -61,7 +64,9 @@ bool in_com_order(const serial_tty &left, const serial_tty &right) {
 }
 
 // Ttys under /devices/virtual (consoles, ptys, ...) have no serial hardware.
-bool has_hardware_parent(const char *syspath) { return std::strstr(syspath, "/devices/virtual/") == nullptr; }
+bool has_hardware_parent(const char *syspath) {
+  return std::strstr(syspath, "/devices/virtual/") == nullptr;
+}
 
 // An 8250 port slot that no UART answered reports type 0 (PORT_UNKNOWN).
 bool is_placeholder(udev_device *tty) {
@@ -82,8 +87,8 @@ bool list_serial_ttys(udev *context, serial_tty_list &list) {
   release_serial_ttys(list);
   udev_enumerate *enumerate = udev_enumerate_new(context);
   if (enumerate == nullptr) return false;
-  const bool listed =
-      udev_enumerate_add_match_subsystem(enumerate, "tty") >= 0 && udev_enumerate_scan_devices(enumerate) >= 0;
+  const bool listed = udev_enumerate_add_match_subsystem(enumerate, "tty") >= 0 &&
+                      udev_enumerate_scan_devices(enumerate) >= 0;
   udev_list_entry *entry = nullptr;
   udev_list_entry_foreach(entry, listed ? udev_enumerate_get_list_entry(enumerate) : nullptr) {
     if (list.count == max_serial_ttys) break;
@@ -110,8 +115,9 @@ int present_tty_position(const serial_tty_list &list, int n) {
 
 bool tty_device_node(udev_device *tty, char *node, std::size_t size) {
   const char *devnode = udev_device_get_devnode(tty);
-  const int length = devnode != nullptr ? std::snprintf(node, size, "%s", devnode)
-                                        : std::snprintf(node, size, "/dev/%s", udev_device_get_sysname(tty));
+  const int length = devnode != nullptr
+                         ? std::snprintf(node, size, "%s", devnode)
+                         : std::snprintf(node, size, "/dev/%s", udev_device_get_sysname(tty));
   if (length >= 0 && static_cast<std::size_t>(length) < size) return true;
   if (size > 0) node[0] = '\0';
   return false;

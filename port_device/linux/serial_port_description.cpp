@@ -48,7 +48,8 @@ udev_device *port_bus_device(udev_device *tty) {
 
 // Driver bound to the port: the first driver from its bus device upwards.
 const char *port_driver(udev_device *bus_device) {
-  for (udev_device *device = bus_device; device != nullptr; device = udev_device_get_parent(device)) {
+  for (udev_device *device = bus_device; device != nullptr;
+       device = udev_device_get_parent(device)) {
     if (const char *driver = udev_device_get_driver(device)) return driver;
   }
   return nullptr;
@@ -82,7 +83,8 @@ bool format_hex_id(const char *value, char (&id)[5]) {
 void decode_udev_escapes(const char *encoded, char (&text)[serial_port_text_size]) {
   std::size_t length = 0;
   for (const char *c = encoded; *c != '\0' && length + 1 < sizeof text; ++c) {
-    const bool escape = c[0] == '\\' && c[1] == 'x' && hex_digit_value(c[2]) >= 0 && hex_digit_value(c[3]) >= 0;
+    const bool escape =
+        c[0] == '\\' && c[1] == 'x' && hex_digit_value(c[2]) >= 0 && hex_digit_value(c[3]) >= 0;
     if (escape) {
       text[length++] = static_cast<char>(hex_digit_value(c[2]) * 16 + hex_digit_value(c[3]));
       c += 3;
@@ -106,15 +108,19 @@ struct usb_identity {
 usb_identity read_usb_identity(udev_device *tty, udev_device *usb, const char *driver) {
   usb_identity identity;
   identity.driver = driver;
-  if (usb != nullptr && format_hex_id(udev_device_get_sysattr_value(usb, "idVendor"), identity.vendor)) {
+  if (usb != nullptr &&
+      format_hex_id(udev_device_get_sysattr_value(usb, "idVendor"), identity.vendor)) {
     format_hex_id(udev_device_get_sysattr_value(usb, "idProduct"), identity.product_id);
-    if (const char *product = udev_device_get_sysattr_value(usb, "product")) set_text(identity.product, product);
+    if (const char *product = udev_device_get_sysattr_value(usb, "product"))
+      set_text(identity.product, product);
     return identity;
   }
   format_hex_id(udev_device_get_property_value(tty, "ID_VENDOR_ID"), identity.vendor);
   format_hex_id(udev_device_get_property_value(tty, "ID_MODEL_ID"), identity.product_id);
-  if (const char *model = udev_device_get_property_value(tty, "ID_MODEL_ENC")) decode_udev_escapes(model, identity.product);
-  if (identity.driver == nullptr) identity.driver = udev_device_get_property_value(tty, "ID_USB_DRIVER");
+  if (const char *model = udev_device_get_property_value(tty, "ID_MODEL_ENC"))
+    decode_udev_escapes(model, identity.product);
+  if (identity.driver == nullptr)
+    identity.driver = udev_device_get_property_value(tty, "ID_USB_DRIVER");
   return identity;
 }
 
@@ -122,7 +128,8 @@ void describe_usb_port(const usb_identity &usb, serial_port_text &text) {
   char hardware_id[serial_port_text_size];
   if (equal(usb.driver, "ftdi_sio")) {
     set_text(text.description, usb.product[0] != '\0' ? usb.product : "USB Serial Port");
-    std::snprintf(hardware_id, sizeof hardware_id, "FTDIBUS\\COMPORT&VID_%s&PID_%s", usb.vendor, usb.product_id);
+    std::snprintf(hardware_id, sizeof hardware_id, "FTDIBUS\\COMPORT&VID_%s&PID_%s", usb.vendor,
+                  usb.product_id);
     set_text(text.hardware_id, hardware_id);
     return;
   }
@@ -145,8 +152,8 @@ bool is_8250_port(udev_device *tty) {
 void describe_pnp_port(udev_device *pnp, serial_port_text &text) {
   const char *ids = udev_device_get_sysattr_value(pnp, "id");
   char hardware_id[serial_port_text_size];
-  std::snprintf(hardware_id, sizeof hardware_id, "ACPI\\%.*s", ids ? static_cast<int>(std::strcspn(ids, "\n")) : 0,
-                ids ? ids : "");
+  std::snprintf(hardware_id, sizeof hardware_id, "ACPI\\%.*s",
+                ids ? static_cast<int>(std::strcspn(ids, "\n")) : 0, ids ? ids : "");
   set_text(text.description, "Communications Port");
   set_text(text.hardware_id, hardware_id);
 }
@@ -167,7 +174,8 @@ void describe_other_port(udev_device *bus_device, const char *driver, serial_por
   const char *bus = bus_device != nullptr ? udev_device_get_subsystem(bus_device) : nullptr;
   char hardware_id[serial_port_text_size];
   std::snprintf(hardware_id, sizeof hardware_id, "%s\\%s", bus ? bus : "", driver ? driver : "");
-  for (char *c = hardware_id; *c != '\\' && *c != '\0'; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+  for (char *c = hardware_id; *c != '\\' && *c != '\0'; ++c)
+    *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
   set_text(text.description, "Serial Port");
   set_text(text.hardware_id, hardware_id);
 }

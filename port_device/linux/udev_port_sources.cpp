@@ -31,7 +31,8 @@ bool udev_class_source::select_device(int index) {
   const int position = present_tty_position(*list_, index);
   if (position < 0) return false;
   describe_serial_port(list_->ttys[position].device, text_);
-  std::snprintf(friendly_name_, sizeof friendly_name_, "%s (COM%d)", text_.description, position + 1);
+  std::snprintf(friendly_name_, sizeof friendly_name_, "%s (COM%d)", text_.description,
+                position + 1);
   return true;
 }
 
@@ -51,7 +52,8 @@ bool udev_map_source::open_map() { return list_ != nullptr; }
 bool udev_map_source::read_value_name(int index, char *name, int capacity, bool *is_text) {
   const int position = present_tty_position(*list_, index);
   if (position < 0) return false;
-  *is_text = capacity > 0 && tty_device_node(list_->ttys[position].device, name, static_cast<std::size_t>(capacity));
+  *is_text = capacity > 0 && tty_device_node(list_->ttys[position].device, name,
+                                             static_cast<std::size_t>(capacity));
   return true;
 }
 

@@ -21,7 +21,7 @@ TEST(com_port_device_node, names_the_node_of_each_number) {
   } cases[] = {
       {1, "/dev/ttyS0"},   {2, nullptr},  // the placeholder keeps COM2 but has no UART
       {3, "/dev/ttyUSB0"}, {4, "/dev/ttyUSB1"}, {5, "/dev/ttyUSB2"}, {6, "/dev/ttyUSB10"},
-      {7, nullptr},        {0, nullptr},  {-1, nullptr},
+      {7, nullptr},        {0, nullptr},        {-1, nullptr},
   };
   for (const auto &c : cases) {
     char node[64] = "unchanged";
@@ -74,10 +74,12 @@ TEST(udev_sources, honour_the_buffer_capacity) {
     const std::string friendly = "FT232R USB UART (COM3)";
     char buffer[64];
     std::memset(buffer, 'x', sizeof buffer);
-    EXPECT_TRUE(classes.read_property(port_class_source::friendly_name, buffer, static_cast<int>(friendly.size())));
+    EXPECT_TRUE(classes.read_property(port_class_source::friendly_name, buffer,
+                                      static_cast<int>(friendly.size())));
     EXPECT_EQ(std::string(buffer, friendly.size()), friendly);
     EXPECT_EQ(buffer[friendly.size()], 'x');
-    EXPECT_FALSE(classes.read_property(port_class_source::friendly_name, buffer, static_cast<int>(friendly.size()) - 1));
+    EXPECT_FALSE(classes.read_property(port_class_source::friendly_name, buffer,
+                                       static_cast<int>(friendly.size()) - 1));
     EXPECT_FALSE(classes.select_device(5));
 
     udev_map_source map(&list);
@@ -87,7 +89,8 @@ TEST(udev_sources, honour_the_buffer_capacity) {
     ASSERT_TRUE(map.read_value_name(4, name, sizeof name, &is_text));
     EXPECT_TRUE(is_text);
     EXPECT_STREQ(name, "/dev/ttyUSB10");
-    ASSERT_TRUE(map.read_value_name(4, name, 13, &is_text)) << "a node that does not fit is skipped, not the end";
+    ASSERT_TRUE(map.read_value_name(4, name, 13, &is_text))
+        << "a node that does not fit is skipped, not the end";
     EXPECT_FALSE(is_text);
     char data[8];
     EXPECT_EQ(map.read_value_text(4, data, sizeof data), 5);

@@ -18,12 +18,13 @@ struct port_row {
 };
 
 bool operator==(const port_row &a, const port_row &b) {
-  return a.number == b.number && a.name == b.name && a.device_name == b.device_name && a.device_name2 == b.device_name2;
+  return a.number == b.number && a.name == b.name && a.device_name == b.device_name &&
+         a.device_name2 == b.device_name2;
 }
 
 void PrintTo(const port_row &row, std::ostream *out) {
-  *out << "{COM" << row.number << ", \"" << row.name << "\", \"" << row.device_name << "\", \"" << row.device_name2
-       << "\"}";
+  *out << "{COM" << row.number << ", \"" << row.name << "\", \"" << row.device_name << "\", \""
+       << row.device_name2 << "\"}";
 }
 
 // The picked rows, read back through the four queries.
@@ -72,21 +73,21 @@ TEST(standard_bed, picks_by_adapter_type_and_pattern) {
   const struct {
     int type;
     std::vector<int> numbers;
-  } types[] = {{0, {1, 3, 4, 5, 6}}, {1, {1}}, {2, {3, 4}}, {3, {5}}, {4, {6}}, {5, {}}, {6, {}}, {7, {}}};
+  } types[] = {
+      {0, {1, 3, 4, 5, 6}}, {1, {1}}, {2, {3, 4}}, {3, {5}}, {4, {6}}, {5, {}}, {6, {}}, {7, {}}};
   for (const auto &c : types) {
-    EXPECT_EQ(port_device_pickup_by_type(c.type), static_cast<int>(c.numbers.size())) << "type " << c.type;
+    EXPECT_EQ(port_device_pickup_by_type(c.type), static_cast<int>(c.numbers.size()))
+        << "type " << c.type;
     EXPECT_EQ(picked_numbers(), c.numbers) << "type " << c.type;
   }
   const struct {
     const char *pattern;
     std::vector<int> numbers;
   } patterns[] = {
-      {"/dev/ttyUSB1", {4, 6}},  // ttyUSB1 and ttyUSB10
-      {"/dev/ttyS", {1}},
-      {"COM", {3, 4}},  // FTDIBUS\COMPORT; "Communications" does not match case-sensitively
-      {"VID_0403", {3, 4}},
-      {"USB", {3, 4, 5, 6}},
-      {"ttyprintk", {}},
+      {"/dev/ttyUSB1", {4, 6}},                   // ttyUSB1 and ttyUSB10
+      {"/dev/ttyS", {1}},       {"COM", {3, 4}},  // FTDIBUS\COMPORT; "Communications" does not
+                                                  // match case-sensitively
+      {"VID_0403", {3, 4}},     {"USB", {3, 4, 5, 6}}, {"ttyprintk", {}},
   };
   for (const auto &c : patterns) {
     port_device_pickup_by_type(-1);
@@ -118,7 +119,8 @@ TEST(standard_bed, unplugged_adapter_is_gone_after_rescan) {
 }
 
 TEST(bed_without_ports, lists_nothing) {
-  fake_testbed bed(placeholder_record("ttyS0") + virtual_tty_record("ttyprintk") + virtual_tty_record("console"));
+  fake_testbed bed(placeholder_record("ttyS0") + virtual_tty_record("ttyprintk") +
+                   virtual_tty_record("console"));
   ASSERT_TRUE(bed.ok()) << bed.error();
   EXPECT_EQ(port_device_scan(), 0);
   EXPECT_EQ(port_device_pickup_all(), 0);
@@ -128,20 +130,21 @@ TEST(bed_without_ports, lists_nothing) {
 // One port of each kind the description table knows, and the order of
 // ttys outside the three numbered families.
 TEST(families_bed, describes_each_kind_of_port) {
-  fake_testbed bed(
-      pnp_port_record("ttyS0", "00:01", "PNP0501\\nPNP0500", false) +
-      pci_port_record("ttyS4", "0000:00:16.3", "0x8086", "0xa13d") +
-      bus_port_record("ttyS5", "platform", "dw-apb-uart.0", "dw-apb-uart") +
-      usb_adapter_record({"usb1/1-1", "ttyUSB0", "cypress_m8", "04b4", "5500", "Cypress USB Serial"}) +
-      usb_adapter_record({"usb1/1-2", "ttyUSB1", "ark3116", "6547", "0232", ""}) +
-      usb_adapter_record({"usb1/1-3", "ttyUSB2", "option", "1199", "68c0", "MC7304"}) +
-      usb_adapter_record({"usb1/1-4", "ttyUSB3", "ftdi_sio", "0403", "6010", "Dual RS232-HS", false}) +
-      usb_adapter_record({"usb1/1-5", "ttyACM0", "cdc_acm", "2e8a", "000a", "Pico"}) +
-      usb_adapter_record({"usb1/1-6", "ttyACM1", "cdc_acm", "1d50", "6018", ""}) +
-      bus_port_record("ttyAMA10", "amba", "fe201000.serial", "uart-pl011") +
-      bus_port_record("ttyAMA2", "amba", "fe201400.serial", "uart-pl011") +
-      bus_port_record("ttyAMA0", "amba", "fe201800.serial", "uart-pl011") +
-      usb_adapter_record({"usb1/1-7", "rfcomm0", "cdc_acm", "0a12", "0001", "Radio"}));
+  fake_testbed bed(pnp_port_record("ttyS0", "00:01", "PNP0501\\nPNP0500", false) +
+                   pci_port_record("ttyS4", "0000:00:16.3", "0x8086", "0xa13d") +
+                   bus_port_record("ttyS5", "platform", "dw-apb-uart.0", "dw-apb-uart") +
+                   usb_adapter_record({"usb1/1-1", "ttyUSB0", "cypress_m8", "04b4", "5500",
+                                       "Cypress USB Serial"}) +
+                   usb_adapter_record({"usb1/1-2", "ttyUSB1", "ark3116", "6547", "0232", ""}) +
+                   usb_adapter_record({"usb1/1-3", "ttyUSB2", "option", "1199", "68c0", "MC7304"}) +
+                   usb_adapter_record({"usb1/1-4", "ttyUSB3", "ftdi_sio", "0403", "6010",
+                                       "Dual RS232-HS", false}) +
+                   usb_adapter_record({"usb1/1-5", "ttyACM0", "cdc_acm", "2e8a", "000a", "Pico"}) +
+                   usb_adapter_record({"usb1/1-6", "ttyACM1", "cdc_acm", "1d50", "6018", ""}) +
+                   bus_port_record("ttyAMA10", "amba", "fe201000.serial", "uart-pl011") +
+                   bus_port_record("ttyAMA2", "amba", "fe201400.serial", "uart-pl011") +
+                   bus_port_record("ttyAMA0", "amba", "fe201800.serial", "uart-pl011") +
+                   usb_adapter_record({"usb1/1-7", "rfcomm0", "cdc_acm", "0a12", "0001", "Radio"}));
   ASSERT_TRUE(bed.ok()) << bed.error();
   const std::vector<port_row> expected = {
       {1, "Communications Port", "ACPI\\PNP0501", "/dev/ttyS0"},

@@ -22,14 +22,14 @@ std::string usb_adapter_record(const fake_usb_adapter &adapter);
 std::string usb_adapter_syspath(const fake_usb_adapter &adapter);
 
 // 16550 on a pnp device; serial_base adds the chain of kernels >= 6.5.
-std::string pnp_port_record(const std::string &tty, const std::string &pnp_device, const std::string &id,
-                            bool serial_base);
+std::string pnp_port_record(const std::string &tty, const std::string &pnp_device,
+                            const std::string &id, bool serial_base);
 // 8250 on a PCI device, vendor and device as sysfs shows them ("0x8086").
-std::string pci_port_record(const std::string &tty, const std::string &slot, const std::string &vendor,
-                            const std::string &device);
+std::string pci_port_record(const std::string &tty, const std::string &slot,
+                            const std::string &vendor, const std::string &device);
 // A port on a bus device of subsystem bus bound to driver.
-std::string bus_port_record(const std::string &tty, const std::string &bus, const std::string &device_name,
-                            const std::string &driver);
+std::string bus_port_record(const std::string &tty, const std::string &bus,
+                            const std::string &device_name, const std::string &driver);
 // 8250 slot with no UART behind it (type 0).
 std::string placeholder_record(const std::string &tty);
 std::string virtual_tty_record(const std::string &tty);

@@ -24,7 +24,8 @@ void set_umockdev_preload_environment() {
   }
   const char *asan = std::getenv("ASAN_OPTIONS");
   if (asan == nullptr || std::strstr(asan, "verify_asan_link_order") == nullptr) {
-    const std::string options = asan != nullptr && asan[0] != '\0' ? std::string(asan) + ":" : std::string();
+    const std::string options =
+        asan != nullptr && asan[0] != '\0' ? std::string(asan) + ":" : std::string();
     setenv("ASAN_OPTIONS", (options + "verify_asan_link_order=0").c_str(), 1);
   }
 }

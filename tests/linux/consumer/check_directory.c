@@ -23,7 +23,8 @@ static const struct expected_row rows[] = {
 #define ROW_COUNT ((int)(sizeof rows / sizeof rows[0]))
 
 /* Adapter type, how many ports it picks, and the COM number of the first. */
-static const int type_picks[][3] = {{0, 5, 1}, {1, 1, 1}, {2, 2, 3}, {3, 1, 5}, {4, 1, 6}, {5, 0, -1}, {6, 0, -1}};
+static const int type_picks[][3] = {{0, 5, 1}, {1, 1, 1},  {2, 2, 3}, {3, 1, 5},
+                                    {4, 1, 6}, {5, 0, -1}, {6, 0, -1}};
 
 static int failures = 0;
 
@@ -57,9 +58,10 @@ int main(void) {
   }
   expect_int("get_port_number", ROW_COUNT, get_port_number(ROW_COUNT), -1);
   for (n = 0; n < (int)(sizeof type_picks / sizeof type_picks[0]); ++n) {
-    expect_int("port_device_pickup_by_type", type_picks[n][0], port_device_pickup_by_type(type_picks[n][0]),
-               type_picks[n][1]);
-    expect_int("get_port_number after type", type_picks[n][0], get_port_number(0), type_picks[n][2]);
+    expect_int("port_device_pickup_by_type", type_picks[n][0],
+               port_device_pickup_by_type(type_picks[n][0]), type_picks[n][1]);
+    expect_int("get_port_number after type", type_picks[n][0], get_port_number(0),
+               type_picks[n][2]);
   }
   port_device_pickup_by_type(-1);
   expect_int("port_device_pickup ttyUSB1", 0, port_device_pickup("ttyUSB1"), 2);
