@@ -100,18 +100,24 @@ bool player::wait_writable() {
 
 // Writes bytes, one per byte time when paced.
 player::step player::send(const std::string &bytes) {
+  // A burst goes out back to back from when the line is free: each byte ends
+  // one byte time after the previous, however late a wake-up came, so that
+  // oversleeping never stretches the wire.
+  if (options_.pace) {
+    const auto now = sim_clock::now();
+    if (wire_out_ < now) wire_out_ = now;
+  }
   std::size_t done = 0;
   while (done < bytes.size()) {
     std::size_t chunk = bytes.size() - done;
     if (options_.pace) {
-      const auto now = sim_clock::now();
-      wire_out_ = (wire_out_ > now ? wire_out_ : now) + sim_byte_time;
-      if (!sleep_until(wire_out_)) return step::stopped;
+      if (!sleep_until(wire_out_ + sim_byte_time)) return step::stopped;
       chunk = 1;
     }
     const ssize_t written = write(fd_, bytes.data() + done, chunk);
     if (written > 0) {
       done += static_cast<std::size_t>(written);
+      if (options_.pace) wire_out_ += sim_byte_time;
     } else if (written < 0 && errno == EINTR) {
       continue;
     } else if (written < 0 && errno == EAGAIN) {
