@@ -1,0 +1,128 @@
+// orlanse_demo: runs the real orlanse_sensor in this terminal against a
+// simulated sensor module on a fake FTDI adapter (a umockdev test bed), so
+// that samples stream without the hardware. The simulated module answers at
+// 9600 baud and turns its vectors slowly; a key ends the program as usual.
+// The exit status is the program's (128 + signal when a signal ended it).
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fake_serial_devices.h"
+#include "program_harness.h"
+
+namespace {
+
+constexpr int steps_per_turn = 360;
+constexpr double pi = 3.14159265358979323846;
+
+volatile sig_atomic_t child_pid = 0;
+
+// A field as the module sends it: a 16-bit two's complement value.
+uint16_t field(double value) {
+  return static_cast<uint16_t>(static_cast<int16_t>(std::lround(value)));
+}
+
+// One turn of a slowly turning magnetic field and a gently tilting gravity
+// vector. The program prints the first two fields of each group swapped, so
+// the fields are stored swapped for the printed vectors to turn smoothly.
+std::vector<sim_reply> turning_samples() {
+  std::vector<sim_reply> samples;
+  for (int step = 0; step < steps_per_turn; ++step) {
+    const double angle = 2 * pi * step / steps_per_turn;
+    const double tilt = 0.35 * std::sin(2 * angle);
+    const double gx = 3000 * std::cos(angle), gy = 3000 * std::sin(angle), gz = -1200;
+    const double ax = 980 * std::sin(tilt), ay = 120 * std::sin(3 * angle),
+                 az = 980 * std::cos(tilt);
+    samples.push_back(sim_fields(field(gy), field(gx), field(gz), field(ay), field(ax), field(az)));
+  }
+  return samples;
+}
+
+void forward_signal(int signal_number) {
+  if (child_pid > 0) kill(child_pid, signal_number);
+}
+
+// Runs path in this terminal with the test bed's environment and waits for
+// it. Keyboard signals reach it directly (same process group); the launcher
+// ignores them meanwhile and passes on SIGTERM and SIGHUP.
+int run_here(const char *path) {
+  const std::vector<std::string> environment = program_environment();
+  std::vector<char *> envp;
+  for (const std::string &entry : environment) envp.push_back(const_cast<char *>(entry.c_str()));
+  envp.push_back(nullptr);
+
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction forward {};
+  forward.sa_handler = forward_signal;
+  struct sigaction old_int, old_quit, old_term, old_hup;
+  sigaction(SIGINT, &ignore, &old_int);
+  sigaction(SIGQUIT, &ignore, &old_quit);
+  sigaction(SIGTERM, &forward, &old_term);
+  sigaction(SIGHUP, &forward, &old_hup);
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    sigaction(SIGINT, &old_int, nullptr);
+    sigaction(SIGQUIT, &old_quit, nullptr);
+    sigaction(SIGTERM, &old_term, nullptr);
+    sigaction(SIGHUP, &old_hup, nullptr);
+    char *const argv[] = {const_cast<char *>(path), nullptr};
+    execve(path, argv, envp.data());
+    _exit(127);
+  }
+  if (pid < 0) {
+    std::fprintf(stderr, "orlanse_demo: fork: %s\n", std::strerror(errno));
+    return 1;
+  }
+  child_pid = pid;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  child_pid = 0;
+  if (WIFEXITED(status)) {
+    if (WEXITSTATUS(status) == 127) std::fprintf(stderr, "orlanse_demo: cannot run %s\n", path);
+    return WEXITSTATUS(status);
+  }
+  return 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  const char *program = argc > 1 ? argv[1] : sensor_program_path();
+  if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
+    std::fprintf(stderr, "usage: orlanse_demo [PATH-TO-orlanse_sensor]\n");
+    return 2;
+  }
+  // An on-board port and one FTDI adapter: the program picks the adapter.
+  adapter_bed bed(pnp_port_record("ttyS0", "00:00", "PNP0501", true) + ftdi_adapter_record(0));
+  if (!bed.ok()) {
+    std::fprintf(stderr, "orlanse_demo: cannot set up the fake adapter: %s\n", bed.error().c_str());
+    return 1;
+  }
+  const int master = bed.master("/dev/ttyUSB0");
+  if (master < 0) {
+    std::fprintf(stderr, "orlanse_demo: the fake adapter has no port\n");
+    return 1;
+  }
+  sim_options options;
+  options.samples = turning_samples();
+  options.pace = true;
+  sensor_sim module(master, options);
+
+  std::fprintf(stderr,
+               "orlanse_demo: a simulated sensor module on a fake FTDI adapter; "
+               "press any key to end the samples.\n\n");
+  const int status = run_here(program);
+  module.stop();
+  return status;
+}

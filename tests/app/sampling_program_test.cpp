@@ -1,0 +1,457 @@
+// The real orlanse_sensor end to end: fake FTDI adapters in a umockdev test
+// bed, the module simulator on the adapter's pty master, keys typed on the
+// program's own terminal. Time limits are generous and only bound waits: no
+// case asserts speed.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fake_serial_devices.h"
+#include "program_harness.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto patience = 20s;         // bound for anything that must happen
+constexpr auto still_waiting = 500ms;  // how long a waiting program is watched
+
+const std::string reply_a = "000100020003FFFF80008001";
+const std::string line_a = "地磁気=(2,1,3), 加速度=(327680,-10,-327670)\n";
+const std::string reply_b = "7FFF7FFF7FFF000000000000";
+const std::string line_b = "地磁気=(32767,32767,32767), 加速度=(0,0,0)\n";
+
+constexpr std::size_t banner_lines = 2;
+
+// Records of ports that are not FTDI adapters.
+std::string other_ports_records() {
+  return pnp_port_record("ttyS0", "00:00", "PNP0501", true) + placeholder_record("ttyS1") +
+         usb_adapter_record({"usb2/2-1", "ttyUSB2", "cp210x", "10c4", "ea60", "CP2102"}) +
+         usb_adapter_record({"usb1/1-3", "ttyUSB3", "pl2303", "067b", "2303", ""}) +
+         virtual_tty_record("ttyprintk");
+}
+
+// The stdout lines after the banner.
+std::vector<std::string> lines_after_banner(const program_run &program) {
+  std::vector<std::string> lines;
+  const std::vector<output_line> all = program.out_lines();
+  for (std::size_t i = banner_lines; i < all.size(); ++i) lines.push_back(all[i].text);
+  return lines;
+}
+
+std::size_t count_commands(const sim_log &log, const std::string &text) {
+  std::size_t count = 0;
+  for (const sim_command &command : log.commands()) count += command.text == text;
+  return count;
+}
+
+// Ends a running program with a key and expects status.
+void press_key_and_expect_status(program_run &program, int status) {
+  program.press_key();
+  ASSERT_TRUE(program.wait_exit(patience)) << "the program did not end after a key";
+  EXPECT_TRUE(program.exit_info().exited);
+  EXPECT_EQ(program.exit_info().status, status);
+}
+
+bool ends_with(const std::string &text, const std::string &end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// stderr holds exactly one line.
+void expect_one_line(const std::string &text) {
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  EXPECT_TRUE(ends_with(text, "\n")) << text;
+}
+
+// One fake FTDI adapter (ttyUSB0, the lowest COM number) with the module
+// simulator on it.
+struct module_bed {
+  explicit module_bed(sim_options options, const std::string &more_records = "")
+      : bed(ftdi_adapter_record(0) + more_records),
+        master(bed.master("/dev/ttyUSB0")),
+        sim(master, std::move(options)) {}
+  adapter_bed bed;
+  int master;
+  sensor_sim sim;
+};
+
+sim_options alternating_samples() {
+  sim_options options;
+  options.samples = {sim_raw(reply_a), sim_raw(reply_b)};
+  return options;
+}
+
+// The sample lines a/b in turn, as many as given.
+std::vector<std::string> alternating_lines(std::size_t count) {
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < count; ++i) lines.push_back(i % 2 == 0 ? line_a : line_b);
+  return lines;
+}
+
+}  // namespace
+
+TEST(without_sensor, says_not_found_waits_for_one_key_and_ends_with_1) {
+  const struct {
+    const char *name;
+    std::string records;
+  } beds[] = {
+      {"no serial port at all", virtual_tty_record("ttyprintk")},
+      {"only ports that are not FTDI adapters", other_ports_records()},
+  };
+  for (const auto &c : beds) {
+    SCOPED_TRACE(c.name);
+    adapter_bed bed(c.records);
+    ASSERT_TRUE(bed.ok()) << bed.error();
+    program_run program(sensor_program_path(), true);
+    ASSERT_TRUE(program.started()) << program.error();
+    const std::string expected = std::string(banner_output) + not_found_output;
+    ASSERT_TRUE(
+        program.wait_for_out([&](const std::string &out) { return out == expected; }, patience))
+        << program.out();
+    EXPECT_FALSE(program.wait_exit(still_waiting)) << "it must wait for a key";
+    press_key_and_expect_status(program, 1);
+    EXPECT_EQ(program.out(), expected);
+    expect_one_line(program.err());
+    EXPECT_NE(program.err().find("no FTDI"), std::string::npos) << program.err();
+  }
+}
+
+TEST(without_terminal, not_found_ends_with_1_at_once) {
+  adapter_bed bed(other_ports_records());
+  ASSERT_TRUE(bed.ok()) << bed.error();
+  program_run program(sensor_program_path(), false);
+  ASSERT_TRUE(program.started()) << program.error();
+  ASSERT_TRUE(program.wait_exit(patience)) << "no key can come: it must not wait";
+  EXPECT_TRUE(program.exit_info().exited);
+  EXPECT_EQ(program.exit_info().status, 1);
+  EXPECT_EQ(program.out(), std::string(banner_output) + not_found_output);
+}
+
+TEST(without_terminal, samples_until_a_signal) {
+  module_bed module(alternating_samples());
+  ASSERT_TRUE(module.bed.ok()) << module.bed.error();
+  program_run program(sensor_program_path(), false);
+  ASSERT_TRUE(program.started()) << program.error();
+  ASSERT_TRUE(program.wait_for_lines(banner_lines + 4, patience)) << program.out();
+  program.send_signal(SIGTERM);
+  ASSERT_TRUE(program.wait_exit(patience));
+  EXPECT_EQ(program.exit_info().signal_number, SIGTERM);
+  const std::vector<std::string> lines = lines_after_banner(program);
+  EXPECT_EQ(lines, alternating_lines(lines.size()));
+}
+
+TEST(opening, module_gets_the_commands_in_order_with_their_pauses) {
+  module_bed module(alternating_samples());
+  ASSERT_TRUE(module.bed.ok()) << module.bed.error();
+  program_run program(sensor_program_path(), true);
+  ASSERT_TRUE(program.started()) << program.error();
+  const std::vector<std::string> expected = {"0F", "050027950000", "0DF3", "27", "21",
+                                             "29", "21",           "29",   "21"};
+  ASSERT_TRUE(module.sim.log().wait_for_commands(expected.size(), patience));
+  press_key_and_expect_status(program, 0);
+
+  const std::vector<sim_command> commands = module.sim.log().commands();
+  std::vector<std::string> texts;
+  for (std::size_t i = 0; i < expected.size(); ++i) texts.push_back(commands[i].text);
+  EXPECT_EQ(texts, expected);
+  // The pauses come after the reply was read, so the next command arrives at
+  // least that much later.
+  EXPECT_GE(commands[1].received - commands[0].received, 250ms) << "after 0F";
+  EXPECT_GE(commands[5].received - commands[4].received, 100ms) << "after the opening's 21";
+}
+
+TEST(sampling, prints_one_exact_line_per_sample_and_ends_with_0_on_a_key) {
+  module_bed module(alternating_samples());
+  ASSERT_TRUE(module.bed.ok()) << module.bed.error();
+  program_run program(sensor_program_path(), true);
+  ASSERT_TRUE(program.started()) << program.error();
+  ASSERT_TRUE(program.wait_for_lines(banner_lines + 6, patience)) << program.out();
+  press_key_and_expect_status(program, 0);
+
+  const std::string out = program.out();
+  ASSERT_EQ(out.compare(0, std::strlen(banner_output), banner_output), 0) << out;
+  const std::vector<std::string> lines = lines_after_banner(program);
+  EXPECT_EQ(lines, alternating_lines(lines.size()));
+  // Every answered request gave its line; none was made up.
+  EXPECT_EQ(static_cast<int>(lines.size()), module.sim.log().samples_sent());
+  EXPECT_EQ(program.err(), "");
+}
+
+TEST(sampling, uses_the_ftdi_adapter_with_the_lower_com_number) {
+  // ttyUSB1 is listed first in the records; ttyUSB0 still gets the lower number.
+  adapter_bed bed(ftdi_adapter_record(1) + ftdi_adapter_record(0));
+  ASSERT_TRUE(bed.ok()) << bed.error();
+  sim_options first;
+  first.samples = {sim_raw(reply_a)};
+  sim_options second;
+  second.samples = {sim_raw(reply_b)};
+  sensor_sim first_sim(bed.master("/dev/ttyUSB0"), first);
+  sensor_sim second_sim(bed.master("/dev/ttyUSB1"), second);
+
+  program_run program(sensor_program_path(), true);
+  ASSERT_TRUE(program.started()) << program.error();
+  ASSERT_TRUE(program.wait_for_lines(banner_lines + 3, patience)) << program.out();
+  press_key_and_expect_status(program, 0);
+  const std::vector<std::string> lines = lines_after_banner(program);
+  EXPECT_EQ(lines, std::vector<std::string>(lines.size(), line_a));
+  EXPECT_TRUE(second_sim.log().commands().empty());
+}
+
+TEST(keys, a_key_waiting_before_sampling_ends_it_before_any_sample) {
+  const struct {
+    const char *name;
+    bool typed_before_start;
+  } cases[] = {{"typed before the program started", true}, {"typed during the opening", false}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<const program_run *> running{nullptr};
+    sim_options options = alternating_samples();
+    if (!c.typed_before_start) {
+      // The terminal is set up before the port is opened: a key typed when
+      // the first command arrives is waiting before the first sample.
+      options.on_command = [&running](const sim_command &command) {
+        const program_run *program = running.load();
+        if (command.text == "0F" && program != nullptr) program->press_key();
+      };
+    }
+    module_bed module(options);
+    ASSERT_TRUE(module.bed.ok()) << module.bed.error();
+    program_run program(sensor_program_path(), true, c.typed_before_start ? "k" : "");
+    ASSERT_TRUE(program.started()) << program.error();
+    running = &program;
+    ASSERT_TRUE(program.wait_exit(patience)) << "the waiting key must end the program";
+    running = nullptr;
+    EXPECT_TRUE(program.exit_info().exited);
+    EXPECT_EQ(program.exit_info().status, 0);
+    EXPECT_EQ(program.out(), banner_output);
+    EXPECT_EQ(count_commands(module.sim.log(), "29"), 0u);
+    EXPECT_EQ(count_commands(module.sim.log(), "0F"), 1u) << "the module was opened";
+  }
+}
+
+TEST(keys, a_key_during_a_sample_lets_that_sample_print_then_ends_with_0) {
+  std::atomic<const program_run *> running{nullptr};
+  std::atomic<int> requests{0};
+  sim_options options = alternating_samples();
+  options.pace = true;
+  options.on_command = [&](const sim_command &command) {
+    const program_run *program = running.load();
+    if (command.text == "29" && ++requests == 3 && program != nullptr) program->press_key();
+  };
+  module_bed module(options);
+  ASSERT_TRUE(module.bed.ok()) << module.bed.error();
+  program_run program(sensor_program_path(), true);
+  ASSERT_TRUE(program.started()) << program.error();
+  running = &program;
+  ASSERT_TRUE(program.wait_exit(patience));
+  running = nullptr;
+  EXPECT_TRUE(program.exit_info().exited);
+  EXPECT_EQ(program.exit_info().status, 0);
+  const std::vector<std::string> lines = lines_after_banner(program);
+  EXPECT_GE(lines.size(), 3u) << "the sample under way when the key came is printed";
+  EXPECT_EQ(lines, alternating_lines(lines.size()));
+  EXPECT_EQ(static_cast<int>(lines.size()), module.sim.log().samples_sent());
+}
+
+TEST(keys, a_key_ends_sampling_when_the_module_falls_silent) {
+  sim_options options;
+  // The opening is answered; the first sample request never is.
+  options.samples = {sim_raw(reply_a, true, 3600 * 1000)};
+  module_bed module(options);
+  ASSERT_TRUE(module.bed.ok()) << module.bed.error();
+  program_run program(sensor_program_path(), true);
+  ASSERT_TRUE(program.started()) << program.error();
+  ASSERT_TRUE(module.sim.log().wait_for_commands(6, patience));
+  std::this_thread::sleep_for(300ms);
+  const sim_clock::time_point pressed = sim_clock::now();
+  press_key_and_expect_status(program, 0);
+  EXPECT_EQ(program.out(), banner_output);
+  RecordProperty("key_to_exit_ms",
+                 static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      program.exit_info().when - pressed)
+                                      .count()));
+}
+
+TEST(unplugged, during_sampling_says_not_found_waits_for_one_key_and_ends_with_1) {
+  const struct {
+    const char *name;
+    bool module_hangs_up;  // else the test removes the adapter and closes the port
+  } cases[] = {{"the line hangs up at a sample request", true}, {"the adapter is removed", false}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    sim_options options = alternating_samples();
+    if (c.module_hangs_up) options.hang_up_after_samples = 3;
+    module_bed module(options);
+    ASSERT_TRUE(module.bed.ok()) << module.bed.error();
+    program_run program(sensor_program_path(), true);
+    ASSERT_TRUE(program.started()) << program.error();
+    ASSERT_TRUE(program.wait_for_lines(banner_lines + 3, patience)) << program.out();
+    if (!c.module_hangs_up) {
+      module.sim.stop();
+      module.bed.remove(ftdi_adapter_syspath(0));
+      close(module.master);
+    }
+    ASSERT_TRUE(program.wait_for_out(
+        [](const std::string &out) { return ends_with(out, not_found_output); }, patience))
+        << program.out();
+    EXPECT_FALSE(program.wait_exit(still_waiting)) << "it must wait for a key";
+    press_key_and_expect_status(program, 1);
+
+    std::vector<std::string> lines = lines_after_banner(program);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), not_found_output);
+    lines.pop_back();
+    EXPECT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines, alternating_lines(lines.size()));
+    expect_one_line(program.err());
+  }
+}
+
+TEST(replies, broken_and_over_long_replies_print_no_line_and_the_next_sample_is_right) {
+  sim_options options;
+  options.samples = {
+      sim_raw(reply_a),
+      sim_raw("0001000200"),  // too short
+      sim_raw(reply_b),
+      sim_raw(std::string(300, 'Z')),  // over-long, far past the reply buffer
+      sim_raw(reply_a),
+      sim_raw("0001ZZZZ0003FFFF80008001"),  // a field that is not hexadecimal
+      sim_raw(reply_b),
+      sim_raw(std::string(300, 'Z') + reply_a),  // over-long with a sample at its end
+      sim_raw(reply_a)};
+  module_bed module(options);
+  ASSERT_TRUE(module.bed.ok()) << module.bed.error();
+  program_run program(sensor_program_path(), true);
+  ASSERT_TRUE(program.started()) << program.error();
+  // Two rounds of the script.
+  ASSERT_TRUE(program.wait_for_lines(banner_lines + 10, patience)) << program.out();
+  press_key_and_expect_status(program, 0);
+  const std::vector<std::string> lines = lines_after_banner(program);
+  const std::vector<std::string> round = {line_a, line_b, line_a, line_b, line_a};
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i], round[i % round.size()]) << "line " << i;
+  }
+}
+
+TEST(settings, the_port_is_9600_raw_while_sampling_and_put_back_after) {
+  module_bed module(alternating_samples());
+  ASSERT_TRUE(module.bed.ok()) << module.bed.error();
+  termios before;
+  ASSERT_EQ(tcgetattr(module.master, &before), 0);
+  ASSERT_TRUE(before.c_lflag & ICANON) << "the port starts cooked";
+  program_run program(sensor_program_path(), true);
+  ASSERT_TRUE(program.started()) << program.error();
+  ASSERT_TRUE(program.wait_for_lines(banner_lines + 2, patience)) << program.out();
+
+  termios port;
+  ASSERT_EQ(tcgetattr(module.master, &port), 0);
+  EXPECT_EQ(cfgetispeed(&port), B9600);
+  EXPECT_EQ(cfgetospeed(&port), B9600);
+  EXPECT_EQ(port.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(port.c_iflag & (ICRNL | INLCR | IGNCR | IXON | IXOFF | ISTRIP | BRKINT | PARMRK), 0u);
+  EXPECT_EQ(port.c_oflag & OPOST, 0u);
+  EXPECT_EQ(port.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(port.c_cflag & (CREAD | CLOCAL), static_cast<tcflag_t>(CREAD | CLOCAL));
+
+  press_key_and_expect_status(program, 0);
+  termios after;
+  ASSERT_EQ(tcgetattr(module.master, &after), 0);
+  EXPECT_TRUE(same_settings(after, before)) << "the port was closed and its settings put back";
+}
+
+TEST(settings, the_terminal_is_left_as_found_on_every_way_out) {
+  const struct {
+    const char *name;
+    bool module;        // else no FTDI adapter: the failure path
+    int signal_number;  // 0: end with a key
+  } cases[] = {
+      {"key after samples", true, 0},
+      {"key after not found", false, 0},
+      {"SIGINT while sampling", true, SIGINT},
+      {"SIGTERM while sampling", true, SIGTERM},
+      {"SIGHUP while sampling", true, SIGHUP},
+      {"SIGTERM while waiting for the key", false, SIGTERM},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<module_bed> module;
+    std::unique_ptr<adapter_bed> bed;
+    if (c.module) {
+      module = std::make_unique<module_bed>(alternating_samples());
+      ASSERT_TRUE(module->bed.ok()) << module->bed.error();
+    } else {
+      bed = std::make_unique<adapter_bed>(other_ports_records());
+      ASSERT_TRUE(bed->ok()) << bed->error();
+    }
+    program_run program(sensor_program_path(), true);
+    ASSERT_TRUE(program.started()) << program.error();
+    if (c.module) {
+      ASSERT_TRUE(program.wait_for_lines(banner_lines + 2, patience)) << program.out();
+    } else {
+      ASSERT_TRUE(program.wait_for_out(
+          [](const std::string &out) { return ends_with(out, not_found_output); }, patience));
+    }
+    const termios during = program.terminal_settings();
+    EXPECT_EQ(during.c_lflag & (ICANON | ECHO), 0u) << "keys are read one by one, unechoed";
+
+    if (c.signal_number == 0) {
+      press_key_and_expect_status(program, c.module ? 0 : 1);
+    } else {
+      program.send_signal(c.signal_number);
+      ASSERT_TRUE(program.wait_exit(patience));
+      EXPECT_EQ(program.exit_info().signal_number, c.signal_number);
+    }
+    EXPECT_TRUE(same_settings(program.terminal_settings(), program.terminal_settings_at_start()));
+  }
+}
+
+TEST(open_failure, one_line_on_stderr_names_the_node_and_the_reason) {
+  const struct {
+    const char *name;
+    void (*replace_node)(const std::string &path);
+    const char *reason;
+  } cases[] = {
+      {"the node leads nowhere",
+       [](const std::string &path) { ASSERT_EQ(symlink("/nonexistent/ttyUSB0", path.c_str()), 0); },
+       "No such file or directory"},
+      {"the node is a directory",
+       [](const std::string &path) { ASSERT_EQ(mkdir(path.c_str(), 0755), 0); }, "Is a directory"},
+      {"the node is a plain file",
+       [](const std::string &path) {
+         const int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0666);
+         ASSERT_GE(fd, 0);
+         close(fd);
+       },
+       "not a serial port"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    adapter_bed bed(ftdi_adapter_record(0));
+    ASSERT_TRUE(bed.ok()) << bed.error();
+    const std::string node = bed.root() + "/dev/ttyUSB0";
+    ASSERT_EQ(unlink(node.c_str()), 0);
+    c.replace_node(node);
+    program_run program(sensor_program_path(), true);
+    ASSERT_TRUE(program.started()) << program.error();
+    const std::string expected = std::string(banner_output) + not_found_output;
+    ASSERT_TRUE(
+        program.wait_for_out([&](const std::string &out) { return out == expected; }, patience))
+        << program.out();
+    press_key_and_expect_status(program, 1);
+    EXPECT_EQ(program.out(), expected);
+    expect_one_line(program.err());
+    EXPECT_NE(program.err().find("/dev/ttyUSB0"), std::string::npos) << program.err();
+    EXPECT_NE(program.err().find(c.reason), std::string::npos) << program.err();
+  }
+}
