@@ -100,24 +100,36 @@ bool set_read_wait(HANDLE handle, DWORD wait_ms) {
   return SetCommTimeouts(handle, &timeouts) != FALSE;
 }
 
+// Bytes that have arrived and wait in the driver, or 0 when it cannot say.
+DWORD bytes_waiting(HANDLE handle) {
+  DWORD errors = 0;
+  COMSTAT status = {};
+  return ClearCommError(handle, &errors, &status) ? status.cbInQue : 0;
+}
+
 // Refills the port's buffer from the driver, waiting until deadline at most.
-// 0 when bytes arrived, rs_timeout or rs_gone.
+// The wait is a read of one byte, which the driver ends as soon as a byte
+// is there (a longer read would wait for all its bytes); what else has
+// arrived by then is taken at once. 0 when bytes arrived, rs_timeout or
+// rs_gone.
 int fill_buffer(serial_port &port, ULONGLONG deadline) {
-  for (;;) {
+  DWORD got = 0;
+  while (got == 0) {
     const ULONGLONG now = GetTickCount64();
     if (now >= deadline) return rs_timeout;
     if (!set_read_wait(port.handle, static_cast<DWORD>(deadline - now))) return rs_gone;
-    DWORD got = 0;
     // Any failure of an open port's read means the device is no longer
     // usable: unplugged (access denied, bad command, device not connected),
     // aborted or closed under us.
-    if (!ReadFile(port.handle, port.buffer, sizeof port.buffer, &got, nullptr)) return rs_gone;
-    if (got > 0) {
-      port.start = 0;
-      port.end = static_cast<int>(got);
-      return 0;
-    }
+    if (!ReadFile(port.handle, port.buffer, 1, &got, nullptr)) return rs_gone;
   }
+  DWORD more = bytes_waiting(port.handle);
+  if (more > sizeof port.buffer - 1) more = sizeof port.buffer - 1;
+  DWORD taken = 0;
+  if (more > 0 && !ReadFile(port.handle, port.buffer + 1, more, &taken, nullptr)) return rs_gone;
+  port.start = 0;
+  port.end = static_cast<int>(1 + taken);
+  return 0;
 }
 
 // The next byte of the port (0..255) before deadline, rs_timeout or rs_gone.
