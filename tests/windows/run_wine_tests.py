@@ -1,0 +1,289 @@
+#!/usr/bin/env python3
+"""Runs the Windows tests of the 64-bit build under Wine.
+
+One throwaway Wine prefix per run, with COM5 backed by a pty on which the
+sensor simulator plays the module. First the ctest tests of the build
+(unit tests, the directory over fake ports, the export probe), then the
+sampling program end to end through a launcher that gives it a hidden
+console and turns bytes into key presses. The last line printed is
+"N passed, N failed"; the exit status is 1 when anything failed.
+"""
+import argparse
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+WINE = os.environ.get("ORLANSE_WINE", "/usr/lib/wine/wine64")
+WINESERVER = os.environ.get("ORLANSE_WINESERVER", "/usr/lib/wine/wineserver")
+
+BANNER = b"Orlanse Tesmo Sensor read test software\r\n\r\n"
+NOT_FOUND = "センサーが見つからない\r\n".encode("cp932")
+SAMPLE_FORMAT = "地磁気=({},{},{}), 加速度=({},{},{})\r\n"
+FIRST_REPLY = "000100020003FFFF80008001"
+SECOND_REPLY = "7FFF7FFF7FFF000000000000"
+FIRST_SAMPLE = SAMPLE_FORMAT.format(2, 1, 3, 327680, -10, -327670).encode("cp932")
+SECOND_SAMPLE = SAMPLE_FORMAT.format(32767, 32767, 32767, 0, 0, 0).encode("cp932")
+
+
+def log(text):
+    print(text, flush=True)
+
+
+class WineSession:
+    """A fresh prefix, COM5 mapped to a link that each case points at its
+    own simulator's pty, and one wineserver kept alive for the session (it
+    ends by itself a minute after its last client, should the run die)."""
+
+    def __init__(self, work, sim):
+        self.work = work
+        self.sim = sim
+        self.link = os.path.join(work, "com5")
+        self.env = dict(os.environ)
+        self.env.pop("DISPLAY", None)
+        self.env.update(
+            WINEPREFIX=os.path.join(work, "prefix"),
+            WINEDEBUG="-all",
+            WINEDLLOVERRIDES="mscoree,mshtml=",
+            LC_ALL="ja_JP.UTF-8",  # Wine's ANSI code page becomes 932
+        )
+        self.server = None
+        self.placeholder = None
+
+    def wine(self, *args, **kwargs):
+        return subprocess.run([WINE, *args], env=self.env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, **kwargs)
+
+    def start(self):
+        # The link must name a tty when the session starts, or Wine maps no
+        # COM5: a simulator that never hangs up holds it until the first case.
+        self.placeholder = self.start_sim(["--hold"])
+        started = time.monotonic()
+        self.wine("wineboot", "-i", check=True)
+        self.wine("reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM5", "/d", self.link, "/f",
+                  check=True)
+        subprocess.run([WINESERVER, "-w"], env=self.env, check=True)
+        self.server = subprocess.Popen([WINESERVER, "-f", "-p60"], env=self.env,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.wine("cmd", "/c", "exit", check=True)  # brings up the services, COM5 included
+        log(f"wine: prefix ready in {time.monotonic() - started:.1f} s")
+
+    def start_sim(self, options):
+        """Starts a simulator on a new pty linked from COM5's path; returns
+        once the link is there."""
+        if os.path.lexists(self.link):
+            os.unlink(self.link)
+        sim = subprocess.Popen([self.sim, "--pty-link", self.link, *options],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        sim.stdout.readline()  # the pty's path, printed once it is ready
+        return sim
+
+    def stop(self):
+        if self.server is not None:
+            subprocess.run([WINESERVER, "-k"], env=self.env)
+            subprocess.run([WINESERVER, "-w"], env=self.env)
+            self.server.wait()
+        stop_process(self.placeholder)
+
+
+def stop_process(process):
+    if process is not None and process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
+def run_ctest(build, env):
+    """Runs the build's ctest tests one at a time; returns (passed, failed)."""
+    result = subprocess.run(["ctest", "--test-dir", build, "--output-on-failure"], env=env,
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    sys.stdout.write(result.stdout)
+    match = re.search(r"tests passed, (\d+) tests failed out of (\d+)", result.stdout)
+    if not match:
+        return 0, 1
+    failed, total = int(match.group(1)), int(match.group(2))
+    return total - failed, failed
+
+
+class ProgramRun:
+    """orlanse_sensor.exe through the console launcher: stdout and stderr go
+    to files, bytes written to the launcher become key presses."""
+
+    def __init__(self, session, program, launcher):
+        self.out = os.path.join(session.work, "out.txt")
+        self.err = os.path.join(session.work, "err.txt")
+        self.process = subprocess.Popen(
+            [WINE, launcher, "Z:" + self.out, "Z:" + self.err, "Z:" + program],
+            env=session.env, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+
+    def output(self):
+        try:
+            with open(self.out, "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return b""
+
+    def errors(self):
+        try:
+            with open(self.err, "rb") as f:
+                return f.read().decode("cp932", "replace")
+        except FileNotFoundError:
+            return ""
+
+    def wait_for(self, condition, seconds):
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            if condition(self.output()):
+                return True
+            if self.process.poll() is not None:
+                return condition(self.output())
+            time.sleep(0.1)
+        return False
+
+    def press_key_and_wait(self):
+        """Presses a key; returns the program's status (None if it hangs)."""
+        try:
+            self.process.stdin.write(b"q")
+            self.process.stdin.close()
+        except BrokenPipeError:
+            pass
+        try:
+            return self.process.wait(timeout=40)
+        except subprocess.TimeoutExpired:
+            stop_process(self.process)
+            return None
+
+
+def sample_lines(output):
+    """The lines after the banner, each with its CR LF."""
+    body = output[len(BANNER):] if output.startswith(BANNER) else output
+    return [line + b"\r\n" for line in body.split(b"\r\n")[:-1]]
+
+
+def check(failures, condition, text):
+    if not condition:
+        failures.append(text)
+
+
+def case_samples(session, program, launcher):
+    """The two sample replies, alternating, print the two sample lines in
+    code page 932; a key ends the program with status 0."""
+    failures = []
+    sim = session.start_sim([FIRST_REPLY, SECOND_REPLY])
+    run = ProgramRun(session, program, launcher)
+    check(failures, run.wait_for(lambda out: len(sample_lines(out)) >= 4, 30),
+          "four sample lines within 30 s")
+    status = run.press_key_and_wait()
+    out = run.output()
+    lines = sample_lines(out)
+    check(failures, status == 0, f"status 0 after a key (got {status})")
+    check(failures, out.startswith(BANNER), "the banner and an empty line first")
+    expected = [FIRST_SAMPLE, SECOND_SAMPLE] * (len(lines) // 2 + 1)
+    check(failures, len(lines) >= 4 and lines == expected[:len(lines)],
+          f"sample lines alternate exactly {FIRST_SAMPLE!r} and {SECOND_SAMPLE!r}; got {lines[:4]!r}")
+    stop_process(sim)
+    return failures, run
+
+
+def case_not_found(session, program, launcher):
+    """No FTDI-bus port: the not-found text, then the program waits for a key
+    and ends with status 1."""
+    failures = []
+    subprocess.run([WINE, session.fake_ports, "remove"], env=session.env, check=True)
+    run = ProgramRun(session, program, launcher)
+    check(failures, run.wait_for(lambda out: out.endswith(NOT_FOUND), 20),
+          "the not-found text within 20 s")
+    time.sleep(0.5)
+    check(failures, run.process.poll() is None, "the program waits for a key")
+    status = run.press_key_and_wait()
+    check(failures, status == 1, f"status 1 after a key (got {status})")
+    check(failures, run.output() == BANNER + NOT_FOUND,
+          f"exactly banner, empty line and not-found text; got {run.output()!r}")
+    subprocess.run([WINE, session.fake_ports, "install"], env=session.env, check=True)
+    return failures, run
+
+
+def case_silent_module(session, program, launcher):
+    """A module that never answers: no sample line, no hang; a key still
+    ends the program with status 0."""
+    failures = []
+    sim = session.start_sim(["--silent"])
+    run = ProgramRun(session, program, launcher)
+    time.sleep(8)  # the opening's five exchanges time out, then samples do
+    check(failures, run.process.poll() is None, "still sampling, not ended")
+    status = run.press_key_and_wait()
+    check(failures, status == 0, f"status 0 after a key (got {status})")
+    check(failures, run.output() == BANNER, f"no sample line; got {run.output()!r}")
+    stop_process(sim)
+    return failures, run
+
+
+def case_port_gone(session, program, launcher):
+    """The module hangs up after two samples: the port counts as gone, the
+    not-found text follows the samples, and a key ends with status 1."""
+    failures = []
+    sim = session.start_sim(["--hang-up-after", "2", FIRST_REPLY, SECOND_REPLY])
+    run = ProgramRun(session, program, launcher)
+    check(failures, run.wait_for(lambda out: out.endswith(NOT_FOUND), 30),
+          "the not-found text after the hang-up within 30 s")
+    status = run.press_key_and_wait()
+    check(failures, status == 1, f"status 1 after a key (got {status})")
+    check(failures, run.output() == BANNER + FIRST_SAMPLE + SECOND_SAMPLE + NOT_FOUND,
+          f"two samples, then the not-found text; got {run.output()!r}")
+    check(failures, "gone" in run.errors(), f"stderr says the port is gone; got {run.errors()!r}")
+    stop_process(sim)
+    return failures, run
+
+
+CASES = [case_samples, case_not_found, case_silent_module, case_port_gone]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", required=True, help="the mingw64 build directory")
+    parser.add_argument("--sim", required=True, help="the sensor_sim program (a Linux build)")
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+    program = os.path.join(build, "app", "orlanse_sensor.exe")
+    launcher = os.path.join(build, "tests", "windows", "console_launcher.exe")
+
+    work = tempfile.mkdtemp(prefix="orlanse-wine-")
+    session = WineSession(work, os.path.abspath(args.sim))
+    session.fake_ports = os.path.join(build, "tests", "windows", "fake_ports.exe")
+    passed = failed = 0
+    try:
+        session.start()
+        passed, failed = run_ctest(build, session.env)
+        stop_process(session.placeholder)
+        session.placeholder = None
+        subprocess.run([WINE, session.fake_ports, "install"], env=session.env, check=True)
+        for case in CASES:
+            started = time.monotonic()
+            failures, run = case(session, program, launcher)
+            took = time.monotonic() - started
+            if failures:
+                failed += 1
+                log(f"FAILED {case.__name__} ({took:.1f} s)")
+                for text in failures:
+                    log(f"  - {text}")
+                log(f"  stderr: {run.errors()!r}")
+            else:
+                passed += 1
+                log(f"passed {case.__name__} ({took:.1f} s)")
+    finally:
+        session.stop()
+        shutil.rmtree(work, ignore_errors=True)
+    log(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
