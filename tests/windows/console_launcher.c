@@ -1,11 +1,15 @@
-/* console_launcher OUT ERR PROGRAM: runs PROGRAM on a console of its own that
- * has no window, its stdout written to the file OUT and its stderr to ERR,
- * and turns every byte read from the launcher's own stdin into a key press
- * on that console. When stdin ends it waits for PROGRAM (30 s at most, then
- * ends it and exits 124) and exits with PROGRAM's status. */
+/* console_launcher [--screen] OUT ERR PROGRAM: runs PROGRAM on a console of
+ * its own that has no window, its stdout written to the file OUT and its
+ * stderr to ERR, and turns every byte read from the launcher's own stdin
+ * into a key press on that console. When stdin ends it waits for PROGRAM
+ * (30 s at most, then ends it and exits 124) and exits with PROGRAM's
+ * status. With --screen, PROGRAM writes to the console itself, and once it
+ * has ended the launcher writes the console's text to OUT as UTF-8, one line
+ * per row, trailing blanks dropped (ERR is not written). */
 #include <windows.h>
 
 #include <stdio.h>
+#include <string.h>
 
 static HANDLE inheritable_file(const char *path) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
@@ -25,6 +29,35 @@ static HANDLE attach_console_input(DWORD process_id) {
     Sleep(50);
   }
   return INVALID_HANDLE_VALUE;
+}
+
+/* Writes the console's rows, up to the cursor's, to path as UTF-8. */
+static int save_screen(const char *path) {
+  HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  FILE *out = fopen(path, "wb");
+  SHORT row;
+  if (screen == INVALID_HANDLE_VALUE || out == NULL || !GetConsoleScreenBufferInfo(screen, &info)) {
+    fprintf(stderr, "console_launcher: cannot read the console's screen\n");
+    if (out != NULL) fclose(out);
+    return 0;
+  }
+  for (row = 0; row <= info.dwCursorPosition.Y; ++row) {
+    wchar_t text[512];
+    char utf8[2048];
+    COORD start = {0, row};
+    DWORD length = 0;
+    int bytes;
+    ReadConsoleOutputCharacterW(screen, text, info.dwSize.X < 512 ? info.dwSize.X : 512, start,
+                                &length);
+    while (length > 0 && text[length - 1] == L' ') --length;
+    bytes = WideCharToMultiByte(CP_UTF8, 0, text, (int)length, utf8, sizeof utf8, NULL, NULL);
+    fwrite(utf8, 1, (size_t)bytes, out);
+    fputc('\n', out);
+  }
+  fclose(out);
+  return 1;
 }
 
 static void press_key(HANDLE console_input, char key) {
@@ -50,28 +83,38 @@ int main(int argc, char **argv) {
   DWORD status = 0;
   char key;
   DWORD got;
+  const int screen = argc == 5 && strcmp(argv[1], "--screen") == 0;
+  const char *out_path, *err_path, *program;
 
-  if (argc != 4) {
-    fprintf(stderr, "usage: console_launcher OUT ERR PROGRAM\n");
+  if (argc != 4 && !screen) {
+    fprintf(stderr, "usage: console_launcher [--screen] OUT ERR PROGRAM\n");
     return 2;
   }
+  out_path = argv[argc - 3];
+  err_path = argv[argc - 2];
+  program = argv[argc - 1];
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = INVALID_HANDLE_VALUE;
-  startup.hStdOutput = inheritable_file(argv[1]);
-  startup.hStdError = inheritable_file(argv[2]);
-  if (startup.hStdOutput == INVALID_HANDLE_VALUE || startup.hStdError == INVALID_HANDLE_VALUE) {
-    fprintf(stderr, "console_launcher: cannot create %s or %s\n", argv[1], argv[2]);
+  /* On the screen, the program finds its stdout through the console. */
+  if (!screen) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = INVALID_HANDLE_VALUE;
+    startup.hStdOutput = inheritable_file(out_path);
+    startup.hStdError = inheritable_file(err_path);
+    if (startup.hStdOutput == INVALID_HANDLE_VALUE || startup.hStdError == INVALID_HANDLE_VALUE) {
+      fprintf(stderr, "console_launcher: cannot create %s or %s\n", out_path, err_path);
+      return 2;
+    }
+  }
+  if (!CreateProcessA(NULL, (char *)program, NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL,
+                      &startup, &process)) {
+    fprintf(stderr, "console_launcher: cannot start %s (error %lu)\n", program, GetLastError());
     return 2;
   }
-  if (!CreateProcessA(NULL, argv[3], NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &startup,
-                      &process)) {
-    fprintf(stderr, "console_launcher: cannot start %s (error %lu)\n", argv[3], GetLastError());
-    return 2;
+  if (!screen) {
+    CloseHandle(startup.hStdOutput);
+    CloseHandle(startup.hStdError);
   }
-  CloseHandle(startup.hStdOutput);
-  CloseHandle(startup.hStdError);
 
   console_input = attach_console_input(process.dwProcessId);
   if (console_input == INVALID_HANDLE_VALUE) {
@@ -87,5 +130,6 @@ int main(int argc, char **argv) {
     return 124;
   }
   GetExitCodeProcess(process.hProcess, &status);
+  if (screen && !save_screen(out_path)) return 125;
   return (int)status;
 }

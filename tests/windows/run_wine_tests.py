@@ -116,12 +116,16 @@ class ProgramRun:
     """orlanse_sensor.exe through the console launcher: stdout and stderr go
     to files, bytes written to the launcher become key presses."""
 
-    def __init__(self, session, program, launcher):
+    def __init__(self, session, program, launcher, screen=False, env=None):
         self.out = os.path.join(session.work, "out.txt")
         self.err = os.path.join(session.work, "err.txt")
+        for path in (self.out, self.err):
+            if os.path.exists(path):
+                os.unlink(path)
+        options = ["--screen"] if screen else []
         self.process = subprocess.Popen(
-            [WINE, launcher, "Z:" + self.out, "Z:" + self.err, "Z:" + program],
-            env=session.env, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+            [WINE, launcher, *options, "Z:" + self.out, "Z:" + self.err, "Z:" + program],
+            env=env or session.env, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL)
 
     def output(self):
@@ -243,7 +247,103 @@ def case_port_gone(session, program, launcher):
     return failures, run
 
 
-CASES = [case_samples, case_not_found, case_silent_module, case_port_gone]
+def case_port_cannot_open(session, program, launcher):
+    """The FTDI adapter is listed on COM6, which nothing backs: the
+    not-found text, the reason on stderr, and status 1 after a key."""
+    failures = []
+    subprocess.run([WINE, session.fake_ports, "install", "6"], env=session.env, check=True)
+    run = ProgramRun(session, program, launcher)
+    check(failures, run.wait_for(lambda out: out.endswith(NOT_FOUND), 20),
+          "the not-found text within 20 s")
+    status = run.press_key_and_wait()
+    check(failures, status == 1, f"status 1 after a key (got {status})")
+    check(failures, run.output() == BANNER + NOT_FOUND, f"got {run.output()!r}")
+    check(failures, "\\\\.\\COM6: " in run.errors(),
+          f"stderr names \\\\.\\COM6 and the reason; got {run.errors()!r}")
+    subprocess.run([WINE, session.fake_ports, "install"], env=session.env, check=True)
+    return failures, run
+
+
+def case_key_waiting_first(session, program, launcher):
+    """A key already waiting when sampling would begin ends the program
+    before any sample line, with status 0."""
+    failures = []
+    sim = session.start_sim([FIRST_REPLY, SECOND_REPLY])
+    run = ProgramRun(session, program, launcher)
+    status = run.press_key_and_wait()  # pressed during the opening
+    check(failures, status == 0, f"status 0 (got {status})")
+    check(failures, run.output() == BANNER, f"no sample line; got {run.output()!r}")
+    stop_process(sim)
+    return failures, run
+
+
+def case_over_long_replies(session, program, launcher):
+    """Replies far longer than the reply buffer: each sample still comes from
+    the start of its reply, and the exchanges stay in step."""
+    failures = []
+    sim = session.start_sim([FIRST_REPLY + "0" * 120, SECOND_REPLY + "F" * 120])
+    run = ProgramRun(session, program, launcher)
+    check(failures, run.wait_for(lambda out: len(sample_lines(out)) >= 6, 30),
+          "six sample lines within 30 s")
+    status = run.press_key_and_wait()
+    lines = sample_lines(run.output())
+    expected = [FIRST_SAMPLE, SECOND_SAMPLE] * (len(lines) // 2 + 1)
+    check(failures, status == 0, f"status 0 after a key (got {status})")
+    check(failures, len(lines) >= 6 and lines == expected[:len(lines)],
+          f"sample lines alternate exactly; got {lines[:6]!r}")
+    stop_process(sim)
+    return failures, run
+
+
+def case_paced_wire(session, program, launcher):
+    """At 9600 baud timing, bytes arrive one by one: the samples are right
+    and come at the wire's pace. Prints the rate it measured."""
+    failures = []
+    sim = session.start_sim(["--pace", FIRST_REPLY, SECOND_REPLY])
+    run = ProgramRun(session, program, launcher)
+    check(failures, run.wait_for(lambda out: len(sample_lines(out)) >= 1, 30),
+          "a first sample line within 30 s")
+    first = time.monotonic()
+    start_count = len(sample_lines(run.output()))
+    check(failures, run.wait_for(lambda out: len(sample_lines(out)) >= start_count + 20, 30),
+          "twenty more sample lines within 30 s")
+    rate = (len(sample_lines(run.output())) - start_count) / (time.monotonic() - first)
+    log(f"  paced wire: {rate:.1f} samples/s under Wine")
+    status = run.press_key_and_wait()
+    lines = sample_lines(run.output())
+    expected = [FIRST_SAMPLE, SECOND_SAMPLE] * (len(lines) // 2 + 1)
+    check(failures, status == 0, f"status 0 after a key (got {status})")
+    check(failures, lines == expected[:len(lines)], f"sample lines alternate; got {lines[:4]!r}")
+    stop_process(sim)
+    return failures, run
+
+
+def case_console_screen(session, program, launcher):
+    """Written to a console, the texts read right whatever the code page: the
+    run uses the C locale's code pages, not 932."""
+    failures = []
+    sim = session.start_sim(["--delay", "100", FIRST_REPLY, SECOND_REPLY])
+    env = dict(session.env, LC_ALL="C.UTF-8")
+    run = ProgramRun(session, program, launcher, screen=True, env=env)
+    time.sleep(3)  # the opening takes about 1.4 s, each sample then 0.2 s
+    status = run.press_key_and_wait()
+    rows = run.output().decode("utf-8", "replace").split("\n")
+    while rows and rows[-1] == "":
+        rows.pop()
+    samples = rows[2:]
+    first = FIRST_SAMPLE.decode("cp932").rstrip("\r\n")
+    second = SECOND_SAMPLE.decode("cp932").rstrip("\r\n")
+    check(failures, status == 0, f"status 0 after a key (got {status})")
+    check(failures, rows[:2] == ["Orlanse Tesmo Sensor read test software", ""],
+          f"the banner and an empty row first; got {rows[:2]!r}")
+    check(failures, len(samples) >= 1 and samples == ([first, second] * len(samples))[:len(samples)],
+          f"sample rows alternate the two samples; got {samples[:3]!r}")
+    stop_process(sim)
+    return failures, run
+
+
+CASES = [case_samples, case_not_found, case_silent_module, case_port_gone, case_port_cannot_open,
+         case_key_waiting_first, case_over_long_replies, case_paced_wire, case_console_screen]
 
 
 def main():
