@@ -55,8 +55,8 @@ class WineSession:
         self.placeholder = None
 
     def wine(self, *args, **kwargs):
-        return subprocess.run([WINE, *args], env=self.env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, **kwargs)
+        return subprocess.run([WINE, *args], env=self.env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kwargs)
 
     def start(self):
         # The link must name a tty when the session starts, or Wine maps no
@@ -66,9 +66,10 @@ class WineSession:
         self.wine("wineboot", "-i", check=True)
         self.wine("reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM5", "/d", self.link, "/f",
                   check=True)
-        subprocess.run([WINESERVER, "-w"], env=self.env, check=True)
+        subprocess.run([WINESERVER, "-w"], env=self.env, stdin=subprocess.DEVNULL, check=True)
         self.server = subprocess.Popen([WINESERVER, "-f", "-p60"], env=self.env,
-                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
         self.wine("cmd", "/c", "exit", check=True)  # brings up the services, COM5 included
         log(f"wine: prefix ready in {time.monotonic() - started:.1f} s")
 
@@ -78,14 +79,15 @@ class WineSession:
         if os.path.lexists(self.link):
             os.unlink(self.link)
         sim = subprocess.Popen([self.sim, "--pty-link", self.link, *options],
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL)
         sim.stdout.readline()  # the pty's path, printed once it is ready
         return sim
 
     def stop(self):
         if self.server is not None:
-            subprocess.run([WINESERVER, "-k"], env=self.env)
-            subprocess.run([WINESERVER, "-w"], env=self.env)
+            subprocess.run([WINESERVER, "-k"], env=self.env, stdin=subprocess.DEVNULL)
+            subprocess.run([WINESERVER, "-w"], env=self.env, stdin=subprocess.DEVNULL)
             self.server.wait()
         stop_process(self.placeholder)
 
@@ -103,7 +105,8 @@ def stop_process(process):
 def run_ctest(build, env):
     """Runs the build's ctest tests one at a time; returns (passed, failed)."""
     result = subprocess.run(["ctest", "--test-dir", build, "--output-on-failure"], env=env,
-                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT, text=True)
     sys.stdout.write(result.stdout)
     match = re.search(r"tests passed, (\d+) tests failed out of (\d+)", result.stdout)
     if not match:
@@ -172,6 +175,12 @@ def sample_lines(output):
     return [line + b"\r\n" for line in body.split(b"\r\n")[:-1]]
 
 
+def fake_ports(session, *args):
+    """Rewrites the fake ports: "install" [N] or "remove"."""
+    subprocess.run([WINE, session.fake_ports, *args], env=session.env, stdin=subprocess.DEVNULL,
+                   check=True)
+
+
 def check(failures, condition, text):
     if not condition:
         failures.append(text)
@@ -201,7 +210,7 @@ def case_not_found(session, program, launcher):
     """No FTDI-bus port: the not-found text, then the program waits for a key
     and ends with status 1."""
     failures = []
-    subprocess.run([WINE, session.fake_ports, "remove"], env=session.env, check=True)
+    fake_ports(session, "remove")
     run = ProgramRun(session, program, launcher)
     check(failures, run.wait_for(lambda out: out.endswith(NOT_FOUND), 20),
           "the not-found text within 20 s")
@@ -211,7 +220,7 @@ def case_not_found(session, program, launcher):
     check(failures, status == 1, f"status 1 after a key (got {status})")
     check(failures, run.output() == BANNER + NOT_FOUND,
           f"exactly banner, empty line and not-found text; got {run.output()!r}")
-    subprocess.run([WINE, session.fake_ports, "install"], env=session.env, check=True)
+    fake_ports(session, "install")
     return failures, run
 
 
@@ -251,7 +260,7 @@ def case_port_cannot_open(session, program, launcher):
     """The FTDI adapter is listed on COM6, which nothing backs: the
     not-found text, the reason on stderr, and status 1 after a key."""
     failures = []
-    subprocess.run([WINE, session.fake_ports, "install", "6"], env=session.env, check=True)
+    fake_ports(session, "install", "6")
     run = ProgramRun(session, program, launcher)
     check(failures, run.wait_for(lambda out: out.endswith(NOT_FOUND), 20),
           "the not-found text within 20 s")
@@ -260,7 +269,7 @@ def case_port_cannot_open(session, program, launcher):
     check(failures, run.output() == BANNER + NOT_FOUND, f"got {run.output()!r}")
     check(failures, "\\\\.\\COM6: " in run.errors(),
           f"stderr names \\\\.\\COM6 and the reason; got {run.errors()!r}")
-    subprocess.run([WINE, session.fake_ports, "install"], env=session.env, check=True)
+    fake_ports(session, "install")
     return failures, run
 
 
@@ -364,7 +373,7 @@ def main():
         passed, failed = run_ctest(build, session.env)
         stop_process(session.placeholder)
         session.placeholder = None
-        subprocess.run([WINE, session.fake_ports, "install"], env=session.env, check=True)
+        fake_ports(session, "install")
         for case in CASES:
             started = time.monotonic()
             failures, run = case(session, program, launcher)
