@@ -19,6 +19,8 @@ constexpr ULONGLONG getch_deadline_ms = 1000;
 // each at 9600 baud 8N1; 2 ms covers slower rates too).
 constexpr DWORD write_deadline_ms = 1000;
 constexpr DWORD write_ms_per_byte = 2;
+// GetTickCount64 advances in steps of 10 to 16 ms.
+constexpr ULONGLONG tick_slack_ms = 32;
 
 struct serial_port {
   HANDLE handle;  // nullptr: the slot is free
@@ -115,13 +117,17 @@ DWORD bytes_waiting(HANDLE handle) {
 int fill_buffer(serial_port &port, ULONGLONG deadline) {
   DWORD got = 0;
   while (got == 0) {
-    const ULONGLONG now = GetTickCount64();
-    if (now >= deadline) return rs_timeout;
-    if (!set_read_wait(port.handle, static_cast<DWORD>(deadline - now))) return rs_gone;
+    const ULONGLONG asked = GetTickCount64();
+    if (asked >= deadline) return rs_timeout;
+    const ULONGLONG wait_ms = deadline - asked;
+    if (!set_read_wait(port.handle, static_cast<DWORD>(wait_ms))) return rs_gone;
     // Any failure of an open port's read means the device is no longer
     // usable: unplugged (access denied, bad command, device not connected),
     // aborted or closed under us.
     if (!ReadFile(port.handle, port.buffer, 1, &got, nullptr)) return rs_gone;
+    // An empty read ends only with its wait; one that ends well before is
+    // an end of file: the other side has closed. Never spin on it.
+    if (got == 0 && GetTickCount64() - asked + tick_slack_ms < wait_ms) return rs_gone;
   }
   DWORD more = bytes_waiting(port.handle);
   if (more > sizeof port.buffer - 1) more = sizeof port.buffer - 1;
