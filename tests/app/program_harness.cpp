@@ -45,7 +45,12 @@ adapter_bed::adapter_bed(const std::string &records) : bed_(umockdev_testbed_new
 
 adapter_bed::~adapter_bed() { g_object_unref(bed_); }
 
-std::string adapter_bed::root() const { return umockdev_testbed_get_root_dir(bed_); }
+std::string adapter_bed::root() const {
+  gchar *root = umockdev_testbed_get_root_dir(bed_);
+  const std::string path = root != nullptr ? root : "";
+  g_free(root);
+  return path;
+}
 
 int adapter_bed::master(const std::string &node) {
   const int fd = umockdev_testbed_get_dev_fd(bed_, node.c_str());
