@@ -1,5 +1,7 @@
 // Console on POSIX: keys come from the controlling terminal (/dev/tty), put
-// in non-canonical no-echo mode once and restored on every way out.
+// in non-canonical no-echo mode once and restored on every way out. A stop
+// (Ctrl-Z) hands the terminal back as found; on continuing the keys are taken
+// again.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,7 +18,9 @@ namespace {
 
 int tty_fd = -1;  // -1: no controlling terminal, no key can arrive
 termios saved_settings;
+termios key_settings;
 volatile sig_atomic_t settings_changed = 0;
+volatile sig_atomic_t keys_active = 0;  // between console_open and console_close
 
 const int restoring_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -27,6 +31,12 @@ void restore_settings(void) {
   }
 }
 
+void apply_key_settings(void) {
+  if (!keys_active) return;
+  settings_changed = 1;
+  if (tcsetattr(tty_fd, TCSANOW, &key_settings) != 0) settings_changed = 0;
+}
+
 // Puts the terminal back, then dies of the signal as if never caught.
 void restore_and_reraise(int signal_number) {
   restore_settings();
@@ -34,11 +44,51 @@ void restore_and_reraise(int signal_number) {
   raise(signal_number);
 }
 
+void stop_with_terminal_restored(int signal_number);
+
+void install_stop_handler(void) {
+  struct sigaction action = {};
+  action.sa_handler = stop_with_terminal_restored;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTSTP, &action, nullptr);
+}
+
+// Ctrl-Z: hands the terminal back as found, stops, and takes the keys again
+// once continued. (In an orphaned process group the stop is dropped and the
+// keys are taken again at once.)
+void stop_with_terminal_restored(int signal_number) {
+  const int saved_errno = errno;
+  restore_settings();
+  signal(signal_number, SIG_DFL);
+  sigset_t stop_signal;
+  sigemptyset(&stop_signal);
+  sigaddset(&stop_signal, signal_number);
+  sigprocmask(SIG_UNBLOCK, &stop_signal, nullptr);
+  raise(signal_number);
+  install_stop_handler();
+  apply_key_settings();
+  errno = saved_errno;
+}
+
+// Continued after any stop: the shell may have reset the terminal meanwhile.
+void take_keys_again(int) {
+  const int saved_errno = errno;
+  apply_key_settings();
+  errno = saved_errno;
+}
+
 void install_signal_handlers(void) {
   struct sigaction action = {};
   action.sa_handler = restore_and_reraise;
   sigemptyset(&action.sa_mask);
   for (int signal_number : restoring_signals) sigaction(signal_number, &action, nullptr);
+  install_stop_handler();
+  struct sigaction continued = {};
+  continued.sa_handler = take_keys_again;
+  sigemptyset(&continued.sa_mask);
+  continued.sa_flags = SA_RESTART;
+  sigaction(SIGCONT, &continued, nullptr);
 }
 
 }  // namespace
@@ -52,14 +102,14 @@ void console_open(void) {
     tty_fd = -1;
     return;
   }
-  termios keys = saved_settings;
-  keys.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-  keys.c_cc[VMIN] = 1;
-  keys.c_cc[VTIME] = 0;
+  key_settings = saved_settings;
+  key_settings.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  key_settings.c_cc[VMIN] = 1;
+  key_settings.c_cc[VTIME] = 0;
+  keys_active = 1;
   install_signal_handlers();
   std::atexit(console_close);
-  settings_changed = 1;
-  if (tcsetattr(tty_fd, TCSANOW, &keys) != 0) settings_changed = 0;
+  apply_key_settings();
 }
 
 bool console_key_waiting(void) {
@@ -77,6 +127,7 @@ void console_read_key(void) {
 
 void console_close(void) {
   if (tty_fd < 0) return;
+  keys_active = 0;
   restore_settings();
 }
 

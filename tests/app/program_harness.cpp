@@ -356,6 +356,23 @@ bool program_run::running() const {
   return pid_ > 0 && !ended_;
 }
 
+bool program_run::wait_stopped(std::chrono::milliseconds timeout) const {
+  const std::string stat_path = "/proc/" + std::to_string(pid_) + "/stat";
+  const sim_clock::time_point deadline = sim_clock::now() + timeout;
+  while (sim_clock::now() < deadline && running()) {
+    // The state is the field after the parenthesised command name.
+    char stat[512] = "";
+    const int fd = open(stat_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const ssize_t count = read(fd, stat, sizeof stat - 1);
+    close(fd);
+    const char *name_end = count > 0 ? std::strrchr(stat, ')') : nullptr;
+    if (name_end != nullptr && name_end[1] == ' ' && name_end[2] == 'T') return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
 program_exit program_run::exit_info() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return exit_;

@@ -92,6 +92,7 @@ public:
   program_run &operator=(const program_run &) = delete;
 
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
   const std::string &error() const { return error_; }
   sim_clock::time_point start_time() const { return start_; }
 
@@ -116,6 +117,8 @@ public:
   // Waits until the program has ended and its output is complete.
   bool wait_exit(std::chrono::milliseconds timeout) const;
   bool running() const;
+  // Waits until the program is stopped (by SIGSTOP or the like).
+  bool wait_stopped(std::chrono::milliseconds timeout) const;
   program_exit exit_info() const;
 
 private:

@@ -416,6 +416,28 @@ TEST(settings, the_terminal_is_left_as_found_on_every_way_out) {
   }
 }
 
+TEST(settings, keys_still_end_sampling_after_a_stop_while_the_shell_reset_the_terminal) {
+  module_bed module(alternating_samples());
+  ASSERT_TRUE(module.bed.ok()) << module.bed.error();
+  program_run program(sensor_program_path(), true);
+  ASSERT_TRUE(program.started()) << program.error();
+  ASSERT_TRUE(program.wait_for_lines(banner_lines + 2, patience)) << program.out();
+
+  // What a job-control shell does: the job stops, the shell puts the
+  // terminal back as it wants it, the job is continued.
+  program.send_signal(SIGSTOP);
+  ASSERT_TRUE(program.wait_stopped(patience));
+  const termios shell = program.terminal_settings_at_start();
+  ASSERT_EQ(tcsetattr(program.terminal(), TCSANOW, &shell), 0);
+  const std::size_t lines_before = program.out_lines().size();
+  program.send_signal(SIGCONT);
+  ASSERT_TRUE(program.wait_for_lines(lines_before + 2, patience)) << "sampling goes on";
+
+  EXPECT_EQ(program.terminal_settings().c_lflag & (ICANON | ECHO), 0u) << "keys are taken again";
+  press_key_and_expect_status(program, 0);
+  EXPECT_TRUE(same_settings(program.terminal_settings(), program.terminal_settings_at_start()));
+}
+
 TEST(open_failure, one_line_on_stderr_names_the_node_and_the_reason) {
   const struct {
     const char *name;
