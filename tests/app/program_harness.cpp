@@ -1,6 +1,7 @@
 #include "program_harness.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -156,7 +157,7 @@ int open_terminal(std::string &slave_path) {
 
 // In the child between fork and exec: only async-signal-safe calls.
 [[noreturn]] void exec_program(const char *path, const char *terminal_path, int out_fd, int err_fd,
-                               char *const *envp) {
+                               uid_t user, char *const *envp) {
   setsid();
   if (terminal_path != nullptr) {
     // The first tty a session leader opens becomes its controlling terminal;
@@ -171,6 +172,9 @@ int open_terminal(std::string &slave_path) {
   dup2(out_fd, STDOUT_FILENO);
   dup2(err_fd, STDERR_FILENO);
   close_range(3, ~0U, 0);
+  if (user != static_cast<uid_t>(-1)) {
+    if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0) _exit(126);
+  }
   char *const argv[] = {const_cast<char *>(path), nullptr};
   execve(path, argv, envp);
   _exit(127);
@@ -178,7 +182,8 @@ int open_terminal(std::string &slave_path) {
 
 }  // namespace
 
-program_run::program_run(const std::string &path, bool terminal, const std::string &typeahead) {
+program_run::program_run(const std::string &path, bool terminal, const std::string &typeahead,
+                         uid_t user) {
   std::string slave_path;
   if (terminal) {
     terminal_master_ = open_terminal(slave_path);
@@ -212,7 +217,7 @@ program_run::program_run(const std::string &path, bool terminal, const std::stri
   const pid_t pid = fork();
   if (pid == 0) {
     exec_program(path.c_str(), terminal ? slave_path.c_str() : nullptr, out_pipe[1], err_pipe[1],
-                 envp.data());
+                 user, envp.data());
   }
   close(out_pipe[1]);
   close(err_pipe[1]);

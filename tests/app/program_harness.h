@@ -85,8 +85,11 @@ struct output_line {
 class program_run {
 public:
   // With terminal false the program has no controlling terminal. Keys in
-  // typeahead are typed on the terminal before the program starts.
-  program_run(const std::string &path, bool terminal, const std::string &typeahead = "");
+  // typeahead are typed on the terminal before the program starts. A user
+  // other than -1 runs the program as that user and group, with no
+  // supplementary groups (the harness must run as root for that).
+  program_run(const std::string &path, bool terminal, const std::string &typeahead = "",
+              uid_t user = static_cast<uid_t>(-1));
   ~program_run();
   program_run(const program_run &) = delete;
   program_run &operator=(const program_run &) = delete;

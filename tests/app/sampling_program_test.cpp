@@ -438,6 +438,28 @@ TEST(settings, keys_still_end_sampling_after_a_stop_while_the_shell_reset_the_te
   EXPECT_TRUE(same_settings(program.terminal_settings(), program.terminal_settings_at_start()));
 }
 
+TEST(open_failure, without_permission_stderr_names_the_node_and_the_group_to_join) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
+  adapter_bed bed(ftdi_adapter_record(0));
+  ASSERT_TRUE(bed.ok()) << bed.error();
+  // The user may use the test bed (read it, reach umockdev's ioctl socket),
+  // but not open the adapter's node: a pty of group tty, mode 0620.
+  ASSERT_EQ(chmod(bed.root().c_str(), 0755), 0);
+  ASSERT_EQ(chmod((bed.root() + "/ioctl/_default").c_str(), 0777), 0);
+  const uid_t nobody = 65534;
+  program_run program(sensor_program_path(), true, "", nobody);
+  ASSERT_TRUE(program.started()) << program.error();
+  const std::string expected = std::string(banner_output) + not_found_output;
+  ASSERT_TRUE(
+      program.wait_for_out([&](const std::string &out) { return out == expected; }, patience))
+      << program.out() << program.err();
+  press_key_and_expect_status(program, 1);
+  expect_one_line(program.err());
+  EXPECT_NE(program.err().find("/dev/ttyUSB0"), std::string::npos) << program.err();
+  EXPECT_NE(program.err().find("Permission denied"), std::string::npos) << program.err();
+  EXPECT_NE(program.err().find("group"), std::string::npos) << program.err();
+}
+
 TEST(open_failure, one_line_on_stderr_names_the_node_and_the_reason) {
   const struct {
     const char *name;
