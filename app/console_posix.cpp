@@ -72,7 +72,7 @@ void stop_with_terminal_restored(int signal_number) {
 }
 
 // Continued after any stop: the shell may have reset the terminal meanwhile.
-void take_keys_again(int) {
+void take_keys_again(int /*signal_number*/) {
   const int saved_errno = errno;
   apply_key_settings();
   errno = saved_errno;
