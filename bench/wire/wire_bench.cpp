@@ -60,10 +60,11 @@ struct run_figures {
 
 constexpr std::size_t banner_lines = 2;
 
-// One run: the program samples until `samples` lines have arrived (after
-// settle_ms more when positive, so the key falls at a random point of an
-// exchange), then a key ends it.
-run_figures measure_run(std::size_t samples, bool silent_module) {
+// One run: the program samples until `samples` lines have arrived, then,
+// press_delay later (so the key falls at various points of an exchange), a
+// key ends it. A silent module answers the opening and no sample request.
+run_figures measure_run(std::size_t samples, bool silent_module,
+                        std::chrono::milliseconds press_delay = 0ms) {
   run_figures figures;
   adapter_bed bed(ftdi_adapter_record(0));
   if (!bed.ok()) {
@@ -89,6 +90,7 @@ run_figures measure_run(std::size_t samples, bool silent_module) {
     std::fprintf(stderr, "wire_bench: no %zu samples in time\n", samples);
     return figures;
   }
+  std::this_thread::sleep_for(press_delay);
   const sim_clock::time_point pressed = sim_clock::now();
   program.press_key();
   if (!program.wait_exit(patience)) return figures;
@@ -237,7 +239,8 @@ int main(int argc, char **argv) {
   std::vector<double> first_sample{long_run.first_sample_s};
   std::vector<double> key_to_exit{long_run.key_to_exit_s};
   for (std::size_t run = 1; run < runs; ++run) {
-    const run_figures short_run = measure_run(3 + run % 3, false);
+    const auto press_delay = std::chrono::milliseconds(static_cast<long>(run * 9 % 40));
+    const run_figures short_run = measure_run(3, false, press_delay);
     if (!short_run.ok) {
       std::fprintf(stderr, "wire_bench: a short run failed\n");
       return 1;
