@@ -15,6 +15,7 @@
 #include "sensor_link.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "port_device.h"
 #include "rs232.h"
@@ -141,8 +142,11 @@ sensor_outcome sensor_read(int32_t *geo1, int32_t *geo2, int32_t *geo3, int32_t 
   note_exchange(sample);
   if (sample == exchange_result::gone) return sensor_port_gone;
 
+  // A reply that filled the buffer lost its end: it is no sample, whatever
+  // its first fields say.
   int32_t values[6];
-  const bool decoded = sample != exchange_result::no_line && decode_sample(reply, values);
+  const bool whole = std::strlen(reply) < sizeof reply - 1;
+  const bool decoded = sample != exchange_result::no_line && whole && decode_sample(reply, values);
   if (!decoded) out_of_step = true;
   if (sample == exchange_result::complete) {
     note_exchange(exchange(follow_up_command, reply, sizeof reply));

@@ -341,7 +341,9 @@ TEST(replies, broken_and_over_long_replies_print_no_line_and_the_next_sample_is_
       sim_raw("0001ZZZZ0003FFFF80008001"),  // a field that is not hexadecimal
       sim_raw(reply_b),
       sim_raw(std::string(300, 'Z') + reply_a),  // over-long with a sample at its end
-      sim_raw(reply_a)};
+      sim_raw(reply_a),
+      sim_raw(reply_b + std::string(300, 'F')),  // over-long with a sample at its start
+      sim_raw(reply_b)};
   module_bed module(options);
   ASSERT_TRUE(module.bed.ok()) << module.bed.error();
   program_run program(sensor_program_path(), true);
@@ -350,7 +352,7 @@ TEST(replies, broken_and_over_long_replies_print_no_line_and_the_next_sample_is_
   ASSERT_TRUE(program.wait_for_lines(banner_lines + 10, patience)) << program.out();
   press_key_and_expect_status(program, 0);
   const std::vector<std::string> lines = lines_after_banner(program);
-  const std::vector<std::string> round = {line_a, line_b, line_a, line_b, line_a};
+  const std::vector<std::string> round = {line_a, line_b, line_a, line_b, line_a, line_b};
   for (std::size_t i = 0; i < lines.size(); ++i) {
     EXPECT_EQ(lines[i], round[i % round.size()]) << "line " << i;
   }

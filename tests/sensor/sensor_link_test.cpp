@@ -131,9 +131,14 @@ TEST_F(sensor_link_test, decodes_six_fields_or_delivers_nothing) {
       {"80018000FFFF800080017FFF",
        sensor_sample_read,
        {32768, -32767, -1, -327670, 327680, 327670}},
-      // Longer than the 84-byte buffer: the first 83 bytes hold the fields.
+      // Longer than the 84-byte buffer: its end was dropped, so it is no sample
+      // even though its first fields look right.
       {"000100020003FFFF80008001FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF"
        "FFFFFFFFF",
+       sensor_no_sample,
+       all_untouched},
+      // The longest reply that cannot have lost anything (82 bytes).
+      {"000100020003FFFF80008001                                                          ",
        sensor_sample_read,
        {2, 1, 3, 327680, -10, -327670}},
       {"000100020003", sensor_no_sample, all_untouched},
