@@ -20,9 +20,9 @@ bool has_console_input = false;
 bool console_checked = false;
 
 bool console_input_present(void) {
-  const HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                   nullptr);
+  const HANDLE input =
+      CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
   if (input == INVALID_HANDLE_VALUE) return false;
   DWORD mode = 0;
   const bool present = GetConsoleMode(input, &mode) != FALSE;

@@ -126,7 +126,8 @@ int scan_device_class(port_class_source &source, char_length_fn char_length) {
   char description[class_text_size];
   char friendly_name[class_text_size];
   char hardware_id[class_text_size];
-  for (int index = 0; port_table.device_count < port_table_rows && source.select_device(index); ++index) {
+  for (int index = 0; port_table.device_count < port_table_rows && source.select_device(index);
+       ++index) {
     read_class_property(source, port_class_source::description, description);
     read_class_property(source, port_class_source::friendly_name, friendly_name);
     read_class_property(source, port_class_source::hardware_id, hardware_id);

@@ -17,7 +17,7 @@ int find_pattern_plain(const char *text, const char *pattern) {
 }
 
 // Type codes 1 to 6 and the text a port must contain.
-const char *const type_patterns[] = {nullptr,   "ACPI\\PNP", "FTDIBUS",  "CP210x",
+const char *const type_patterns[] = {nullptr,    "ACPI\\PNP", "FTDIBUS", "CP210x",
                                      "Prolific", "Cypress",   "ArkMicro"};
 constexpr int type_count = static_cast<int>(sizeof type_patterns / sizeof type_patterns[0]);
 

@@ -60,8 +60,8 @@ void note_open_failure(const char *path, DWORD error) {
     std::snprintf(reason, room, "error %lu", static_cast<unsigned long>(error));
     return;
   }
-  while (length > 0 && (reason[length - 1] == '\r' || reason[length - 1] == '\n' ||
-                        reason[length - 1] == ' ')) {
+  while (length > 0 &&
+         (reason[length - 1] == '\r' || reason[length - 1] == '\n' || reason[length - 1] == ' ')) {
     reason[--length] = '\0';
   }
 }

@@ -6,8 +6,8 @@ namespace {
 
 // GUID_DEVCLASS_PORTS, held here so that no GUID library or INITGUID is
 // needed; constant-initialised, so valid without any start-up code.
-const GUID ports_class_guid = {0x4D36E978, 0xE325, 0x11CE,
-                               {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+const GUID ports_class_guid = {
+    0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
 DWORD registry_property(port_class_source::property which) {
   switch (which) {

@@ -3,8 +3,8 @@
 // page. The passes in port_scan.cpp own every buffer; these only read.
 #pragma once
 
-#include <windows.h>
 #include <setupapi.h>
+#include <windows.h>
 
 #include "port_source.h"
 

@@ -84,10 +84,13 @@ TEST(standard_bed, picks_by_adapter_type_and_pattern) {
     const char *pattern;
     std::vector<int> numbers;
   } patterns[] = {
-      {"/dev/ttyUSB1", {4, 6}},                   // ttyUSB1 and ttyUSB10
-      {"/dev/ttyS", {1}},       {"COM", {3, 4}},  // FTDIBUS\COMPORT; "Communications" does not
-                                                  // match case-sensitively
-      {"VID_0403", {3, 4}},     {"USB", {3, 4, 5, 6}}, {"ttyprintk", {}},
+      {"/dev/ttyUSB1", {4, 6}},  // ttyUSB1 and ttyUSB10
+      {"/dev/ttyS", {1}},
+      {"COM", {3, 4}},  // FTDIBUS\COMPORT; "Communications" does not
+                        // match case-sensitively
+      {"VID_0403", {3, 4}},
+      {"USB", {3, 4, 5, 6}},
+      {"ttyprintk", {}},
   };
   for (const auto &c : patterns) {
     port_device_pickup_by_type(-1);

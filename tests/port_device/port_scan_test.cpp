@@ -10,7 +10,8 @@
 namespace {
 
 scripted_device ftdi(const std::string &friendly_name) {
-  return {"USB Serial Port", friendly_name, std::string("FTDIBUS\\COMPORT&VID_0403&PID_6001\0\0", 35)};
+  return {"USB Serial Port", friendly_name,
+          std::string("FTDIBUS\\COMPORT&VID_0403&PID_6001\0\0", 35)};
 }
 
 int scan(scripted_class_source &classes, scripted_map_source &map) {
@@ -22,7 +23,8 @@ void expect_table_sound() {
   ASSERT_GE(port_table.device_count, 0);
   ASSERT_LE(port_table.device_count, port_table_rows);
   for (int row = 0; row < port_table_rows; ++row) {
-    EXPECT_LT(strnlen(port_table.port_name[row], port_name_size), static_cast<std::size_t>(port_name_size));
+    EXPECT_LT(strnlen(port_table.port_name[row], port_name_size),
+              static_cast<std::size_t>(port_name_size));
     EXPECT_LT(strnlen(port_table.port_device_name[row], port_device_name_size),
               static_cast<std::size_t>(port_device_name_size));
     EXPECT_LT(strnlen(port_table.port_device_name2[row], port_device_name_size),
@@ -39,16 +41,16 @@ TEST(com_numbers, friendly_names_give_the_number_after_com) {
   } cases[] = {
       {"USB Serial Port (COM12)", 12},
       {"USB Serial Port (COM3)", 3},
-      {"Port (COM123)", 123},           // every digit, not the first two
-      {"Port (COM05)", 5},              // a leading 0 is a digit here
+      {"Port (COM123)", 123},  // every digit, not the first two
+      {"Port (COM05)", 5},     // a leading 0 is a digit here
       {"Port (COM0)", 0},
       {"Port (COM)", 0},
       {"Port (COMx)", 0},
       {"Port (Com3)", -1},
-      {"USB COM Port (COM9)", 9},       // the first COM with a digit after it
-      {"Telecom Port 2", 0},            // "com" inside a word still gives a row
+      {"USB COM Port (COM9)", 9},  // the first COM with a digit after it
+      {"Telecom Port 2", 0},       // "com" inside a word still gives a row
       {"modem com7 (COM)", 7},
-      {"Port (COM1234567890)", 0},      // too many digits for a number
+      {"Port (COM1234567890)", 0},  // too many digits for a number
       {"Port (COM999999999)", 999999999},
       {"Serial", -1},
       {"", -1},
@@ -63,7 +65,7 @@ TEST(com_numbers, serial_map_texts_start_no_number_with_zero) {
     const char *text;
     int number;
   } cases[] = {
-      {"COM1", 1}, {"COM12", 12}, {"COM123", 123}, {"COM0", 0}, {"COM05", 0},
+      {"COM1", 1}, {"COM12", 12}, {"COM123", 123}, {"COM0", 0},          {"COM05", 0},
       {"COM", 0},  {"COMx", 0},   {"COM7a", 7},    {"COM1234567890", 0},
   };
   for (const auto &c : cases) EXPECT_EQ(serial_map_com_number(c.text), c.number) << c.text;
@@ -77,7 +79,7 @@ TEST(cuts, keep_whole_utf8_characters) {
   } cases[] = {
       {std::string(40, 'a'), 31},
       {std::string(31, 'a'), 31},
-      {std::string(30, 'a') + katakana, 30},         // the character would end past 31
+      {std::string(30, 'a') + katakana, 30},  // the character would end past 31
       {std::string(28, 'a') + katakana + "b", 31},
       {std::string(29, 'a') + "\xc3\xa9" + "x", 31},  // a two-byte character fits exactly
       {std::string(30, 'a') + "\xff\xfe", 31},        // invalid bytes count alone
@@ -93,7 +95,8 @@ TEST(cuts, keep_whole_utf8_characters) {
 TEST(device_class_pass, fills_rows_from_devices_with_com_in_their_name) {
   scripted_class_source classes;
   classes.devices = {
-      {"Communications Port", "Communications Port (COM1)", std::string("ACPI\\PNP0501\0*PNP0501\0", 23)},
+      {"Communications Port", "Communications Port (COM1)",
+       std::string("ACPI\\PNP0501\0*PNP0501\0", 23)},
       {"Printer", "LPT1", "ACPI\\PNP0400"},  // no COM: no row, but the index advances
       ftdi("USB Serial Port (COM12)"),
       {"Unreadable", "(COM4)", "X", false},  // no friendly name readable: no row
@@ -123,7 +126,8 @@ TEST(device_class_pass, fills_rows_from_devices_with_com_in_their_name) {
 TEST(device_class_pass, terminates_text_handed_over_without_nul) {
   scripted_class_source classes;
   classes.omit_nul = true;
-  classes.devices = {{std::string(1023, 'd'), std::string(1018, 'f') + "(COM8", std::string(1023, 'h')}};
+  classes.devices = {
+      {std::string(1023, 'd'), std::string(1018, 'f') + "(COM8", std::string(1023, 'h')}};
   scripted_map_source map;
   port_table = {};
   EXPECT_EQ(scan(classes, map), 1);
@@ -170,13 +174,13 @@ TEST(serial_map_pass, names_matching_rows_and_appends_the_rest) {
   classes.devices = {ftdi("(COM3)"), ftdi("(COM3)"), ftdi("(COM4)")};
   scripted_map_source map;
   map.values = {
-      {"\\Device\\VCP0", "COM3"},                   // both rows numbered 3
-      {"\\Device\\Serial9", "COM9"},                // no row: appended
-      {"\\Device\\Odd", "COM4", false},             // not text: changes nothing
-      {"\\Device\\Modem", "MODEM1"},                // not a COM text: not counted
-      {"\\Device\\Huge", "COM4", true, false},      // text that does not fit: skipped
-      {"\\Device\\Serial9b", "COM9"},               // replaces the appended row's name
-      {"\\Device\\Zero", "COM0x"},                  // no number: carries 0
+      {"\\Device\\VCP0", "COM3"},               // both rows numbered 3
+      {"\\Device\\Serial9", "COM9"},            // no row: appended
+      {"\\Device\\Odd", "COM4", false},         // not text: changes nothing
+      {"\\Device\\Modem", "MODEM1"},            // not a COM text: not counted
+      {"\\Device\\Huge", "COM4", true, false},  // text that does not fit: skipped
+      {"\\Device\\Serial9b", "COM9"},           // replaces the appended row's name
+      {"\\Device\\Zero", "COM0x"},              // no number: carries 0
       {"\\Device\\Long", "COM77" + std::string(40, 'L')},
   };
   port_table = {};

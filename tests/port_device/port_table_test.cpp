@@ -91,8 +91,15 @@ TEST(pickup_by_type, picks_the_family_in_row_order_one_row_per_number) {
     int type;
     std::vector<int> rows;
   } cases[] = {
-      {0, {0, 1, 2, 3, 4, 5, 6}}, {1, {0}}, {2, {1, 6}}, {3, {3}}, {4, {}},
-      {5, {}},                    {6, {}},  {7, {}},     {-1, {}},
+      {0, {0, 1, 2, 3, 4, 5, 6}},
+      {1, {0}},
+      {2, {1, 6}},
+      {3, {3}},
+      {4, {}},
+      {5, {}},
+      {6, {}},
+      {7, {}},
+      {-1, {}},
   };
   for (const auto &c : cases) {
     load_rows(mixed_rows);
@@ -108,10 +115,11 @@ TEST(pickup, appends_matches_whose_number_is_new) {
   load_rows(mixed_rows);
   EXPECT_EQ(port_device_pickup("USB"), 3);  // rows 1, 3, 6; row 2 repeats number 4
   EXPECT_EQ(picked_rows(), (std::vector<int>{1, 3, 6}));
-  EXPECT_EQ(port_device_pickup("USB"), 3);  // the same pattern again adds nothing
+  EXPECT_EQ(port_device_pickup("USB"), 3);   // the same pattern again adds nothing
   EXPECT_EQ(port_device_pickup("Port"), 5);  // union: ACPI row 0, first row numbered 0
   EXPECT_EQ(picked_numbers(), (std::vector<int>{4, 7, 9, 1, 0}));
-  EXPECT_EQ(port_device_pickup("/dev/ttyUSB1"), 5);  // matches only by device_name2, number 4 listed
+  EXPECT_EQ(port_device_pickup("/dev/ttyUSB1"),
+            5);  // matches only by device_name2, number 4 listed
   EXPECT_EQ(port_device_pickup(nullptr), 5);
   EXPECT_EQ(port_device_pickup("no such text"), 5);
 

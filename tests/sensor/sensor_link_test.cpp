@@ -135,8 +135,7 @@ TEST_F(sensor_link_test, decodes_six_fields_or_delivers_nothing) {
       // even though its first fields look right.
       {"000100020003FFFF80008001FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF"
        "FFFFFFFFF",
-       sensor_no_sample,
-       all_untouched},
+       sensor_no_sample, all_untouched},
       // The longest reply that cannot have lost anything (82 bytes).
       {"000100020003FFFF80008001                                                          ",
        sensor_sample_read,

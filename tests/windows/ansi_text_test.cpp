@@ -18,15 +18,12 @@ struct length_case {
 
 TEST(code_page_char_length, counts_lead_and_trail_bytes_as_one_character) {
   const length_case cases[] = {
-      {932, "A", 1},
-      {932, "\x82\xa0", 2},  // HIRAGANA A
-      {932, "\x92\x6e", 2},  // a trail byte in the ASCII range
-      {932, "\xe0\x40", 2},  // lead bytes of the upper range
-      {932, "\x82", 1},      // a lead byte right before the NUL stands alone
-      {932, "\xb1", 1},      // half-width katakana is one byte
-      {932, "", 1},
-      {1252, "\x82\xa0", 1},
-      {936, "\xb0\xa1", 2},
+      {932, "A", 1},        {932, "\x82\xa0", 2},  // HIRAGANA A
+      {932, "\x92\x6e", 2},                        // a trail byte in the ASCII range
+      {932, "\xe0\x40", 2},                        // lead bytes of the upper range
+      {932, "\x82", 1},                            // a lead byte right before the NUL stands alone
+      {932, "\xb1", 1},                            // half-width katakana is one byte
+      {932, "", 1},         {1252, "\x82\xa0", 1}, {936, "\xb0\xa1", 2},
   };
   for (const length_case &c : cases) {
     EXPECT_EQ(code_page_char_length(c.code_page, c.text), c.length)

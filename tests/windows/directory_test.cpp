@@ -18,8 +18,8 @@ std::string cp932(const char *utf8) {
   wchar_t wide[256];
   char bytes[512];
   const int wide_length = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 256);
-  const int length = WideCharToMultiByte(932, 0, wide, wide_length, bytes, sizeof bytes, nullptr,
-                                         nullptr);
+  const int length =
+      WideCharToMultiByte(932, 0, wide, wide_length, bytes, sizeof bytes, nullptr, nullptr);
   return length > 0 ? std::string(bytes) : std::string();
 }
 

@@ -50,8 +50,9 @@ static int resolve_imports(HMODULE module) {
   for (dll_entry = rva(module, imports->VirtualAddress); dll_entry->Name != 0; ++dll_entry) {
     const char *dll_name = rva(module, dll_entry->Name);
     HMODULE dll = LoadLibraryA(dll_name);
-    const IMAGE_THUNK_DATA *names = rva(
-        module, dll_entry->OriginalFirstThunk ? dll_entry->OriginalFirstThunk : dll_entry->FirstThunk);
+    const IMAGE_THUNK_DATA *names =
+        rva(module,
+            dll_entry->OriginalFirstThunk ? dll_entry->OriginalFirstThunk : dll_entry->FirstThunk);
     IMAGE_THUNK_DATA *slots = rva(module, dll_entry->FirstThunk);
     if (dll == NULL) {
       fprintf(stderr, "export_probe: cannot load %s\n", dll_name);
@@ -70,9 +71,11 @@ static int resolve_imports(HMODULE module) {
         fprintf(stderr, "export_probe: %s lacks an import of the exe\n", dll_name);
         return 0;
       }
-      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old_protection);
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE,
+                     &old_protection);
       slots->u1.Function = (ULONG_PTR)function;
-      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old_protection, &old_protection);
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old_protection,
+                     &old_protection);
     }
   }
   return 1;
