@@ -3,8 +3,9 @@
 // page. The passes in port_scan.cpp own every buffer; these only read.
 #pragma once
 
-#include <setupapi.h>
 #include <windows.h>
+
+#include <setupapi.h>  // needs windows.h before it
 
 #include "port_source.h"
 
