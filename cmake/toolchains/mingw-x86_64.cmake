@@ -1,22 +1,5 @@
 # Cross build for Windows (x86_64) with Debian's MinGW-w64, posix thread model
 # (std::thread and std::mutex, which GoogleTest needs; linked statically).
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(mingw_triplet x86_64-w64-mingw32)
-
-set(CMAKE_C_COMPILER ${mingw_triplet}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${mingw_triplet}-g++-posix)
-set(CMAKE_RC_COMPILER ${mingw_triplet}-windres)
-set(CMAKE_AR ${mingw_triplet}-gcc-ar-posix CACHE FILEPATH "")
-set(CMAKE_RANLIB ${mingw_triplet}-gcc-ranlib-posix CACHE FILEPATH "")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${mingw_triplet})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_DLLTOOL ${mingw_triplet}-dlltool)
-set(CMAKE_OBJDUMP ${mingw_triplet}-objdump CACHE FILEPATH "")
-
-# Every program links the C and C++ runtimes in: no MinGW DLL to carry.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
