@@ -50,10 +50,13 @@ void copy_slot(char *destination, const char *slot, std::size_t size) {
   destination[length] = '\0';
 }
 
-int copy_picked_text(int n, char *destination, const char (*column)[port_device_name_size]) {
+// Copies the text that column holds for the n-th picked row; -1 for a bad
+// position or a NULL destination.
+template <std::size_t size>
+int copy_picked_text(int n, char *destination, const char (*column)[size]) {
   const int row = picked_row(n);
   if (row < 0 || destination == nullptr) return -1;
-  copy_slot(destination, column[row], port_device_name_size);
+  copy_slot(destination, column[row], size);
   return 0;
 }
 
@@ -126,10 +129,7 @@ int PORT_DEVICE_CALL get_port_number(int n) {
 }
 
 int PORT_DEVICE_CALL get_port_name(int n, char *name) {
-  const int row = picked_row(n);
-  if (row < 0 || name == nullptr) return -1;
-  copy_slot(name, port_table.port_name[row], port_name_size);
-  return 0;
+  return copy_picked_text(n, name, port_table.port_name);
 }
 
 int PORT_DEVICE_CALL get_port_device_name(int n, char *name) {
