@@ -44,15 +44,17 @@ void restore_and_reraise(int signal_number) {
   raise(signal_number);
 }
 
+void set_handler(int signal_number, void (*handler)(int), int flags) {
+  struct sigaction action = {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = flags;
+  sigaction(signal_number, &action, nullptr);
+}
+
 void stop_with_terminal_restored(int signal_number);
 
-void install_stop_handler(void) {
-  struct sigaction action = {};
-  action.sa_handler = stop_with_terminal_restored;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGTSTP, &action, nullptr);
-}
+void install_stop_handler(void) { set_handler(SIGTSTP, stop_with_terminal_restored, SA_RESTART); }
 
 // Ctrl-Z: hands the terminal back as found, stops, and takes the keys again
 // once continued. (In an orphaned process group the stop is dropped and the
@@ -79,16 +81,9 @@ void take_keys_again(int /*signal_number*/) {
 }
 
 void install_signal_handlers(void) {
-  struct sigaction action = {};
-  action.sa_handler = restore_and_reraise;
-  sigemptyset(&action.sa_mask);
-  for (int signal_number : restoring_signals) sigaction(signal_number, &action, nullptr);
+  for (int signal_number : restoring_signals) set_handler(signal_number, restore_and_reraise, 0);
   install_stop_handler();
-  struct sigaction continued = {};
-  continued.sa_handler = take_keys_again;
-  sigemptyset(&continued.sa_mask);
-  continued.sa_flags = SA_RESTART;
-  sigaction(SIGCONT, &continued, nullptr);
+  set_handler(SIGCONT, take_keys_again, SA_RESTART);
 }
 
 }  // namespace
