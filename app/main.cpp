@@ -45,6 +45,7 @@ void print_sample(const int32_t (&values)[6]) {
 }  // namespace
 
 int main(void) {
+  console_guard_standard_streams();
   console_write(banner_text);
   console_write("\n");
   console_open();

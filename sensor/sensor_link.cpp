@@ -98,13 +98,58 @@ bool decode_sample(const char *reply, int32_t (&values)[6]) {
   return true;
 }
 
+bool (*key_check)(void) = nullptr;
+
+// The COM number a port name stands for: "COMn", or a row's device node
+// (name2); -1 when the directory has no such port.
+int32_t find_named_port(const char *name) {
+  port_device_pickup_all();
+  const int count = get_how_many_port_devices();
+  for (int i = 0; i < count; ++i) {
+    char node[PORT_DEVICE_NAME_SIZE];
+    if (get_port_device_name2(i, node) == 0 && std::strcmp(node, name) == 0) {
+      return get_port_number(i);
+    }
+  }
+  if (std::strncmp(name, "COM", 3) != 0) return -1;
+  int32_t number = 0;
+  const char *digit = name + 3;
+  if (*digit == '\0' || *digit == '0') return -1;
+  for (; *digit != '\0'; ++digit) {
+    if (*digit < '0' || *digit > '9' || number > 99999) return -1;
+    number = number * 10 + (*digit - '0');
+  }
+  for (int i = 0; i < count; ++i) {
+    if (get_port_number(i) == number) return number;
+  }
+  return -1;
+}
+
+int open_chosen_port(void);
+
 }  // namespace
+
+void sensor_set_key_check(bool (*key_waiting)(void)) { key_check = key_waiting; }
 
 int sensor_open(void) {
   port_device_scan();
   port_device_pickup_by_type(ftdi_bus_type);
   if (get_how_many_port_devices() == 0) return 1;
   sensor_port = get_port_number(0);
+  return open_chosen_port();
+}
+
+int sensor_open_port(const char *name) {
+  port_device_scan();
+  const int32_t number = name != nullptr ? find_named_port(name) : -1;
+  if (number < 0) return 1;
+  sensor_port = number;
+  return open_chosen_port();
+}
+
+namespace {
+
+int open_chosen_port(void) {
   if (rs_open(static_cast<int16_t>(sensor_port), sensor_baud) == -1) return 2;
 
   link_open = true;
@@ -123,6 +168,8 @@ int sensor_open(void) {
   rs_pause(pause_after_last_ms);
   return 0;
 }
+
+}  // namespace
 
 sensor_outcome sensor_read(int32_t *geo1, int32_t *geo2, int32_t *geo3, int32_t *acc1,
                            int32_t *acc2, int32_t *acc3) {
@@ -153,7 +200,9 @@ sensor_outcome sensor_read(int32_t *geo1, int32_t *geo2, int32_t *geo3, int32_t 
   }
   // A sample read before the port went away is still delivered; the next
   // request reports the port gone.
-  if (!decoded) return port_gone ? sensor_port_gone : sensor_no_sample;
+  if (port_gone && !decoded) return sensor_port_gone;
+  if (sample == exchange_result::no_line) return sensor_no_reply;
+  if (!decoded) return sensor_bad_reply;
 
   *geo1 = values[0];
   *geo2 = values[1];

@@ -13,11 +13,22 @@ extern int32_t sensor_port;
 // reported by the first sensor_read.
 int sensor_open(void);
 
+// Same as sensor_open, with the port named instead of the first FTDI-bus
+// port: "COMn", or on Linux the port's device node ("/dev/ttyUSB0"). 1 when
+// the directory has no port of that name.
+int sensor_open_port(const char *name);
+
+// A test for a waiting key press that the opening may consult: when an
+// opening exchange gets no reply and a key is waiting, the opening ends at
+// once (still returning 0). NULL, the default: never cut short.
+void sensor_set_key_check(bool (*key_waiting)(void));
+
 // What sensor_read got.
 enum sensor_outcome {
   sensor_sample_read = 0,  // all six values delivered
-  sensor_no_sample = 1,    // silence or a reply without six fields; out-parameters untouched
-  sensor_port_gone = 2     // the port is gone (unplugged, hung up)
+  sensor_no_reply = 1,     // no complete reply in time; out-parameters untouched
+  sensor_port_gone = 2,    // the port is gone (unplugged, hung up)
+  sensor_bad_reply = 3     // a reply line that is no sample; out-parameters untouched
 };
 
 // Requests and decodes one sample: geomagnetic axes 1-3, then acceleration

@@ -135,16 +135,16 @@ TEST_F(sensor_link_test, decodes_six_fields_or_delivers_nothing) {
       // even though its first fields look right.
       {"000100020003FFFF80008001FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF"
        "FFFFFFFFF",
-       sensor_no_sample, all_untouched},
+       sensor_bad_reply, all_untouched},
       // The longest reply that cannot have lost anything (82 bytes).
       {"000100020003FFFF80008001                                                          ",
        sensor_sample_read,
        {2, 1, 3, 327680, -10, -327670}},
-      {"000100020003", sensor_no_sample, all_untouched},
-      {"0001000200030004000", sensor_no_sample, all_untouched},
-      {"", sensor_no_sample, all_untouched},
-      {"OK", sensor_no_sample, all_untouched},
-      {"ZZZZ000100020003FFFF8000", sensor_no_sample, all_untouched},
+      {"000100020003", sensor_bad_reply, all_untouched},
+      {"0001000200030004000", sensor_bad_reply, all_untouched},
+      {"", sensor_bad_reply, all_untouched},
+      {"OK", sensor_bad_reply, all_untouched},
+      {"ZZZZ000100020003FFFF8000", sensor_bad_reply, all_untouched},
   };
   for (const decode_case &c : cases) {
     SCOPED_TRACE(c.reply);
@@ -185,13 +185,13 @@ TEST_F(sensor_link_test, a_timeout_ends_the_sample_and_the_next_request_settles_
        {},
        {silent},
        {},
-       sensor_no_sample,
+       sensor_no_reply,
        {call_puts(p, "29\r\n"), call_gets(p, 84)}},
       {"the command cannot be written",
        {rs_timeout},
        {},
        {},
-       sensor_no_sample,
+       sensor_no_reply,
        {call_puts(p, "29\r\n")}},
       {"a reply line without its further character is still decoded",
        {},
@@ -322,7 +322,7 @@ TEST_F(sensor_link_test, a_settle_on_a_gone_port_reports_it) {
   open_module(5);
   fake.gets_results = {{rs_timeout, ""}};
   sample s;
-  EXPECT_EQ(s.read(), sensor_no_sample);
+  EXPECT_EQ(s.read(), sensor_no_reply);
   fake.calls.clear();
   fake.discard_results = {rs_gone};
   EXPECT_EQ(s.read(), sensor_port_gone);

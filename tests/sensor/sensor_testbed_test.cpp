@@ -176,7 +176,7 @@ TEST_F(ftdi_testbed_test, a_silent_module_costs_about_a_second_per_request) {
 
   int32_t v[6] = {7, 7, 7, 7, 7, 7};
   const auto start = sim_clock::now();
-  EXPECT_EQ(sensor_read(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5]), sensor_no_sample);
+  EXPECT_EQ(sensor_read(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5]), sensor_no_reply);
   const long long elapsed = ms_between(start, sim_clock::now());
   EXPECT_GE(elapsed, 900);
   EXPECT_LT(elapsed, 3000) << "a silent module must not hold the caller";
@@ -195,7 +195,7 @@ TEST_F(ftdi_testbed_test, after_a_late_reply_the_link_gets_back_in_step) {
   ASSERT_EQ(sensor_open(), 0) << rs_open_failure();
 
   int32_t v[6];
-  EXPECT_EQ(sensor_read(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5]), sensor_no_sample);
+  EXPECT_EQ(sensor_read(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5]), sensor_no_reply);
   int32_t previous = -1;
   bool in_step = false;
   for (int request = 0; request < 10 && !in_step; ++request) {
