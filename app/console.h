@@ -14,6 +14,10 @@ void console_open(void);
 // True when a key press is waiting; neither waits nor consumes it.
 bool console_key_waiting(void);
 
+// Whether a key press can ever arrive (a terminal or console to take it
+// from).
+bool console_has_keys(void);
+
 // Takes exactly one key press, without echo, and returns its first byte
 // (0..255). Returns -1 at once when no key can ever arrive (no terminal or
 // console).

@@ -197,6 +197,8 @@ bool console_key_waiting(void) {
   return poll(&waiting, 1, 0) > 0 && (waiting.revents & POLLIN) != 0;
 }
 
+bool console_has_keys(void) { return tty_fd >= 0; }
+
 int console_read_key(void) {
   if (tty_fd < 0) return -1;
   unsigned char key = 0;

@@ -62,6 +62,8 @@ void console_open(void) { keys_available(); }
 
 bool console_key_waiting(void) { return keys_available() && _kbhit() != 0; }
 
+bool console_has_keys(void) { return keys_available(); }
+
 int console_read_key(void) {
   if (!keys_available()) return -1;
   return _getch() & 0xFF;

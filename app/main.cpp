@@ -1,12 +1,20 @@
 // orlanse_sensor: finds the sensor module behind the first FTDI-bus serial
-// port, initialises it and prints one decoded sample per line until a key is
-// pressed.
+// port (or the port named with --port), initialises it and prints one decoded
+// sample per line until a key is pressed.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "console.h"
+#include "options.h"
+#include "port_device.h"
 #include "rs232.h"
 #include "sensor_link.h"
+#include "silence_watch.h"
+
+#ifndef ORLANSE_VERSION
+#define ORLANSE_VERSION "unknown"
+#endif
 
 namespace {
 
@@ -14,60 +22,134 @@ const char banner_text[] = "Orlanse Tesmo Sensor read test software\n";
 const char not_found_text[] = "センサーが見つからない\n";
 const char sample_format[] = "地磁気=(%d,%d,%d), 加速度=(%d,%d,%d)\n";
 
+constexpr int status_not_found = 1;
+constexpr int status_usage = 2;
+constexpr int status_output_failed = 3;
+
+program_options options;
+
+void say(const char *text) { std::fprintf(stderr, "orlanse_sensor: %s\n", text); }
+
 // One line on stderr saying why the sensor could not be opened; stdout keeps
 // only the program's own texts.
 void report_open_failure(int code) {
-  if (code == 1) {
-    std::fprintf(stderr, "orlanse_sensor: no FTDI serial adapter found\n");
+  if (code == 2) {
+    say(rs_open_failure());
+  } else if (options.port != nullptr) {
+    std::fprintf(stderr,
+                 "orlanse_sensor: no serial port %s; list_ports shows the ports there are\n",
+                 options.port);
   } else {
-    std::fprintf(stderr, "orlanse_sensor: %s\n", rs_open_failure());
+    say("no FTDI serial adapter found");
   }
 }
 
-// The failure path: the not-found text, one key, status 1.
-int end_not_found(void) {
-  console_write(not_found_text);
-  console_read_key();
+// stdout is gone or failing: nothing more can be shown, so the run ends.
+int end_output_failed(void) {
+  std::fprintf(stderr, "orlanse_sensor: cannot write to stdout: %s\n", console_output_failure());
   sensor_close();
   console_close();
-  return 1;
+  return status_output_failed;
 }
 
-void print_sample(const int32_t (&values)[6]) {
+// The failure path: the not-found text, the port closed (so that it is free
+// again at once), one key, status 1. A CSV record gets no text.
+int end_not_found(void) {
+  if (options.mode != output_mode::csv && !console_write(not_found_text)) {
+    return end_output_failed();
+  }
+  sensor_close();
+  if (console_has_keys()) say("press any key to end");
+  console_read_key();
+  console_close();
+  return status_not_found;
+}
+
+// One stderr line naming the port in use: COM number, device node and
+// description, as the directory lists them.
+void report_port_in_use(void) {
+  char node[PORT_DEVICE_NAME_SIZE] = "";
+  char description[PORT_NAME_SIZE] = "";
+  const int count = port_device_pickup_all();
+  for (int i = 0; i < count; ++i) {
+    if (get_port_number(i) != sensor_port) continue;
+    get_port_device_name2(i, node);
+    get_port_name(i, description);
+    break;
+  }
+  std::fprintf(stderr, "orlanse_sensor: reading the sensor on COM%d (%s, %s)\n",
+               static_cast<int>(sensor_port), node[0] != '\0' ? node : "?",
+               description[0] != '\0' ? description : "?");
+}
+
+bool print_sample(const int32_t (&values)[6]) {
   char line[160];
   std::snprintf(line, sizeof line, sample_format, static_cast<int>(values[0]),
                 static_cast<int>(values[1]), static_cast<int>(values[2]),
                 static_cast<int>(values[3]), static_cast<int>(values[4]),
                 static_cast<int>(values[5]));
-  console_write(line);
+  return console_write(line);
 }
 
-}  // namespace
+void report_silence(silence_event event) {
+  if (event == silence_event::went_silent) say("the sensor has not answered for 2 seconds");
+  if (event == silence_event::answers_again) say("the sensor answers again");
+}
 
-int main(void) {
-  console_guard_standard_streams();
-  console_write(banner_text);
-  console_write("\n");
-  console_open();
-
-  const int opened = sensor_open();
-  if (opened != 0) {
-    report_open_failure(opened);
-    return end_not_found();
-  }
-
+// One text line per sample until a key is pressed.
+int sample_lines(void) {
+  silence_watch silence(silence_watch::clock::now());
   while (!console_key_waiting()) {
     int32_t values[6];
     const sensor_outcome outcome =
         sensor_read(&values[0], &values[1], &values[2], &values[3], &values[4], &values[5]);
     if (outcome == sensor_port_gone) {
-      std::fprintf(stderr, "orlanse_sensor: the sensor's serial port is gone\n");
+      say("the sensor's serial port is gone");
       return end_not_found();
     }
-    if (outcome == sensor_sample_read) print_sample(values);
+    const auto now = silence_watch::clock::now();
+    report_silence(outcome == sensor_no_reply ? silence.unanswered(now) : silence.answered(now));
+    if (outcome == sensor_sample_read && !print_sample(values)) return end_output_failed();
   }
-
   sensor_close();
   console_close();
   return 0;
+}
+
+// --help and --version print and end, touching no port.
+int print_and_end(const char *text) {
+  if (!console_write(text)) {
+    std::fprintf(stderr, "orlanse_sensor: cannot write to stdout: %s\n", console_output_failure());
+    return status_output_failed;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  console_guard_standard_streams();
+  char error[160];
+  switch (parse_options(argc, argv, &options, error, sizeof error)) {
+    case options_action::help: return print_and_end(help_text);
+    case options_action::version: return print_and_end("orlanse_sensor " ORLANSE_VERSION "\n");
+    case options_action::usage_error:
+      std::fprintf(stderr, "orlanse_sensor: %s\n%s", error, usage_line);
+      return status_usage;
+    case options_action::run: break;
+  }
+
+  if (options.mode != output_mode::csv && !(console_write(banner_text) && console_write("\n"))) {
+    return end_output_failed();
+  }
+  console_open();
+  sensor_set_key_check(console_key_waiting);
+
+  const int opened = options.port != nullptr ? sensor_open_port(options.port) : sensor_open();
+  if (opened != 0) {
+    report_open_failure(opened);
+    return end_not_found();
+  }
+  report_port_in_use();
+  return sample_lines();
 }

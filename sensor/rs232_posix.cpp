@@ -24,6 +24,7 @@
 #endif
 
 #include "com_numbering.h"
+#include "port_claim_posix.h"
 
 namespace {
 
@@ -90,15 +91,9 @@ bool is_gone_errno(int error) {
 void set_open_errno_failure(int16_t port, const char *node, int error) {
   char hint[160] = "";
   if (error == EACCES) {
-    struct stat st;
-    const group *owner = stat(node, &st) == 0 ? getgrgid(st.st_gid) : nullptr;
-    if (owner != nullptr) {
-      std::snprintf(hint, sizeof hint, "; add your user to the group %s", owner->gr_name);
-    } else {
-      std::snprintf(hint, sizeof hint, "; the user needs read and write access to it");
-    }
+    access_hint(node, hint, sizeof hint);
   } else if (error == EBUSY) {
-    std::snprintf(hint, sizeof hint, "; another program has it open");
+    std::snprintf(hint, sizeof hint, "; it is in use by another program");
   }
   std::snprintf(open_failure, sizeof open_failure, "cannot open %s (COM%d): %s%s", node, port,
                 std::strerror(error), hint);
@@ -273,6 +268,23 @@ int16_t rs_open_node(int16_t port, const char *node, int32_t baud) {
   if (tcgetattr(fd, &saved) != 0) {
     std::snprintf(open_failure, sizeof open_failure, "%s (COM%d) is not a serial port: %s", node,
                   port, std::strerror(errno));
+    close(fd);
+    return -1;
+  }
+  // A second reader would eat the module's replies: a port that another
+  // program holds (locked, or merely open) is reported, not shared.
+  char holder[64] = "";
+  const bool locked_elsewhere = !claim_port_lock(fd);
+  const pid_t user = locked_elsewhere ? 0 : other_port_user(fd, holder, sizeof holder);
+  if (locked_elsewhere || user != 0) {
+    if (user != 0) {
+      std::snprintf(open_failure, sizeof open_failure,
+                    "%s (COM%d) is in use by another program (%s, process %ld)", node, port,
+                    holder[0] != '\0' ? holder : "?", static_cast<long>(user));
+    } else {
+      std::snprintf(open_failure, sizeof open_failure, "%s (COM%d) is in use by another program",
+                    node, port);
+    }
     close(fd);
     return -1;
   }
