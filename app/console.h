@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Console of the sampling program: the key test and key read, and text out.
 // Implemented once per platform (console_posix.cpp, console_win32.cpp).
 #pragma once

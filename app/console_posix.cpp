@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Console on POSIX: keys come from the controlling terminal (/dev/tty), put
 // in non-canonical no-echo mode once and restored on every way out. A stop
 // (Ctrl-Z) hands the terminal back as found; on continuing the keys are taken

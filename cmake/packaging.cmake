@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Packages, made by CPack from the install rules of every directory.
 #
 # Linux (cpack -G DEB in a build configured with -DCMAKE_INSTALL_PREFIX=/usr,
