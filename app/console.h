@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Console of the sampling program: the key test and key read, text out, and
 // full-screen use of the terminal. Implemented once per platform
 // (console_posix.cpp, console_win32.cpp).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Console on POSIX: keys come from the controlling terminal (/dev/tty), put
 // in non-canonical no-echo mode once and restored on every way out: normal
 // exit, and every signal whose default action ends the process. A stop

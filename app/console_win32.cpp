@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Console on Windows: keys through the C runtime's _kbhit/_getch, text as
 // UTF-16 through the console when stdout is one, else as code page 932
 // bytes, the encoding the program's Japanese texts have always had.

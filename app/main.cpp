@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // orlanse_sensor: finds the sensor module behind the first FTDI-bus serial
 // port (or the port named with --port), initialises it and prints one decoded
 // sample per line until a key is pressed.

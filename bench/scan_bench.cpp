@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Time of one port_device_scan over a umockdev test bed of 50 serial ports
 // (plus the virtual ttys a machine has), and of the COM-number lookup that
 // opening a port uses; first on this machine's own devices for reference.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Serial port directory: lists the machine's serial ports, picks them by
  * adapter type or text pattern, and answers queries on the picked ports.
  *

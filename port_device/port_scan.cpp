@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device-class pass and the serial-map pass, written once over a
 // platform source, with the COM-number parsing and the cuts they share.
 #include "port_scan.h"

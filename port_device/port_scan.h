@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two scan passes over a platform source, and the text rules they use:
 // COM-number parsing and cuts that keep characters whole. Portable.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a platform hands the two scan passes. The passes are written once
 // (port_scan.cpp) and own every buffer; a source only reads the platform.
 #pragma once

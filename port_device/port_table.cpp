@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port table, find_pattern, the pickups and the four queries.
 #include "port_table.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port table behind the directory's nine functions, and the pattern
 // search that the pickups and the scan share. Portable: no platform headers.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial layer the sensor link talks through: one port, addressed by its
 // COM number, opened 9600 8N1 raw and exclusive. Implemented once per
 // platform (rs232_posix.cpp, rs232_win32.cpp).

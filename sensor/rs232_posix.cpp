@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial layer on POSIX: COM numbers resolve to device nodes through the
 // directory's COM numbering; each open port keeps its descriptor and a small
 // read buffer. The descriptor stays non-blocking and every wait is a poll

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pieces of the POSIX serial layer that tests reach directly: the termios
 // settings as a pure function, and opening a given device node (a pty in the
 // tests) under a COM number without the directory lookup.

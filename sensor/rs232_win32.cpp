@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial layer on Windows: COM N is \\.\COMN, opened exclusively at
 // 9600 8N1 with no flow control. Every read waits in the driver
 // (COMMTIMEOUTS) for at most what is left of the call's own deadline, kept on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sensor link: finds the first FTDI-bus port, opens and initialises the
 // module, and turns each request into one decoded sample.
 //

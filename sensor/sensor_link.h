@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sensor module behind the first FTDI-bus serial port: opening with its
 // initialisation sequence, and one decoded six-axis sample per request.
 #pragma once

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* list_ports: prints the machine's serial ports as the port directory sees
  * them, one line each, optionally only those of one adapter type or those
  * that contain a text. Uses nothing but the public header. */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // wire_bench: the real orlanse_sensor against the module simulator pacing
 // both directions at 9600 baud 8N1, on a fake FTDI adapter. Prints figures,
 // never pass/fail: samples per second as a ratio to what the wire allows,

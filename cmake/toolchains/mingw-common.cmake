@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What both MinGW-w64 toolchains share; the including file sets
 # CMAKE_SYSTEM_PROCESSOR and mingw_triplet first.
 set(CMAKE_SYSTEM_NAME Windows)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for Windows (i686) with Debian's MinGW-w64, posix thread model
 # (std::thread and std::mutex, which GoogleTest needs; linked statically).
 set(CMAKE_SYSTEM_PROCESSOR x86)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // COM numbering of the serial ttys: which ttys count, their order, and the
 // lookup of a COM number's device node.
 #include "com_numbering.h"

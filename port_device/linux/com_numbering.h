@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // COM numbering of the Linux serial ttys, shared by the scan and by rs_open
 // so that COM N always names the same device node within one set of devices.
 #pragma once

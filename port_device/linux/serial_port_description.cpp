@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Descriptions and hardware IDs by the port's driver and bus.
 #include "serial_port_description.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Description and hardware ID of a Linux serial tty, worded as the Ports
 // class names the same adapter, so that the adapter-type pickups find it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial ttys of a udev context in COM-number order. Shared by the COM
 // numbering lookup and the scan, so that both number ports alike.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The udev sources of the two scan passes, and port_device_scan over them.
 #include "udev_port_sources.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two scan sources over the serial ttys that udev lists: one Ports-class
 // device and one serial-map value per present tty, both in COM order.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Character lengths in the system's 8-bit code page, so that a cut never
 // splits a double-byte character.
 #include "win32_sources.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // port_device_scan on Windows: both passes over SetupAPI and the registry.
 // The sources live on the stack and nothing here needs start-up code, so the
 // export works also when the exe is loaded as a module by another program.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Serial-map source over the registry: each value of SERIALCOMM names a
 // port's kernel device, and its text is the port's COM name.
 #include "win32_sources.h"

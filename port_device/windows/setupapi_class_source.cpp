@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Device-class source over SetupAPI: the present devices of the Ports class
 // and their description, friendly name and hardware ID.
 #include "win32_sources.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows sources of the scan: the Ports device class through SetupAPI,
 // the serial map in the registry, and character lengths in the ANSI code
 // page. The passes in port_scan.cpp own every buffer; these only read.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // orlanse_demo: runs the real orlanse_sensor in this terminal against a
 // simulated sensor module on a fake FTDI adapter (a umockdev test bed), so
 // that samples stream without the hardware. The simulated module answers at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the real orlanse_sensor inside a umockdev test bed of fake serial
 // adapters: the module simulator plays the sensor on an adapter's pty master,
 // the program's stdout and stderr arrive on pipes, and a pty of its own is its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real orlanse_sensor end to end: fake FTDI adapters in a umockdev test
 // bed, the module simulator on the adapter's pty master, keys typed on the
 // program's own terminal. Time limits are generous and only bound waits: no

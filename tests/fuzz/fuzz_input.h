@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What every fuzz target shares: a reader that turns the fuzzer's bytes into
 // small numbers and texts, and a check that aborts (so libFuzzer and the
 // replay program both see a crash) with the failed condition on stderr.

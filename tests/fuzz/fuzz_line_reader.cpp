@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: the POSIX serial layer's line reader (rs_gets, rs_getch) on a
 // pty whose other end carries the fuzzer's bytes. Every result is compared
 // with a plain splitter of the same bytes: each line fits its buffer (sizes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: the sensor link's opening and sample exchanges over a fake
 // serial layer whose replies are the fuzzer's bytes: any length, any bytes,
 // CR and LF anywhere, silence and an unplugged port at any point. Each

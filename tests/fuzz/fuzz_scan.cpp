@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: both scan passes over platform sources that the input
 // scripts (any texts, with or without their NUL, longer than every buffer,
 // any number of devices and values, refused lists), then the pickups, the

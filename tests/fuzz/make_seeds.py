@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes the seed corpus of the fuzz targets (tests/fuzz/corpus/<target>/).
 
 The seeds are checked in; run this again only to change them. Each seed is a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replays fuzz inputs without libFuzzer: every file named on the command line,
 // or found in a directory named there, goes once through the target's
 // LLVMFuzzerTestOneInput. A failed check aborts, so a crash input kept under

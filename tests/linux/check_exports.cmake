@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # cmake -DNM=... -DOBJDUMP=... -DLIBRARY=... -DSONAME=... -P check_exports.cmake
 # The shared library defines exactly the nine directory functions and
 # carries the expected SONAME.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // COM numbering against fake serial hardware: the lookup that the serial
 // layer opens ports by, its agreement with the scan, and the sources' limits.
 #include <gtest/gtest.h>

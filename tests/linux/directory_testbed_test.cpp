@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The installed interface, libport_device.so through port_device.h only,
 // over fake serial hardware: rows, COM numbers, names and pickups.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fake_serial_devices.h"
 
 #include <umockdev.h>

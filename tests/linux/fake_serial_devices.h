@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fake serial hardware for umockdev test beds: records in umockdev's text
 // format for USB adapters, on-board and PCI ports, placeholders and virtual
 // ttys, and the test bed that holds them.

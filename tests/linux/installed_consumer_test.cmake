@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # cmake -DBUILD_DIR=... -DWORK_DIR=... -DCONSUMER_DIR=... -DRUNNER=...
 #       -DC_COMPILER=... -DC_FLAGS=... -P installed_consumer_test.cmake
 # Installs the directory into a fresh prefix, builds a C program against it

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # cmake -DRUNNER=... -DLIST_PORTS=... -DEXPECTED_DIR=... -P list_ports_test.cmake
 # list_ports over the standard fake serial hardware: each case gives its
 # arguments, its exit status, and what stdout must be: "file:NAME" equal to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // testbed_run PROGRAM [ARGS...]: runs PROGRAM over the standard fake serial
 // hardware (see fake_serial_devices.h) and exits with its status, so that
 // scripts can run programs that know nothing of umockdev.

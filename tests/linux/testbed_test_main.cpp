@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // gtest main for tests that build umockdev test beds in process.
 #include <gtest/gtest.h>
 

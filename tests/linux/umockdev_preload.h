@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs programs under libumockdev-preload, so that the test beds they build
 // or inherit stand in for /sys and /dev.
 #pragma once

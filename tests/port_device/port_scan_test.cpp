@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Both scan passes over scripted sources, and the text rules they use.
 #include <gtest/gtest.h>
 

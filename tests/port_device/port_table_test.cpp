@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The table's pattern search, pickups and queries.
 #include <gtest/gtest.h>
 

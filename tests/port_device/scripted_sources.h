@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Platform sources that play a script, for the scan passes' tests.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scripted stand-in for the serial layer (rs232.h) and for the directory's
 // scan, recording every call in order, for the sensor link's unit tests.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The POSIX serial layer over a pty: the test plays the module on the
 // master side; the layer opens the slave as a COM port. Time bounds are
 // generous and only check that deadlines hold, never how fast things are.

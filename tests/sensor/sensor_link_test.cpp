@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sensor link over a scripted serial layer and directory scan: the calls
 // it makes, in order, and what it delivers.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial layer and the sensor link on a fake FTDI adapter under umockdev:
 // the port is found through the real directory, opened by its COM number,
 // and the module is played by the simulator on the adapter's pty master.

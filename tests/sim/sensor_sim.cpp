@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sensor_sim.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A simulator of the six-axis sensor module for tests, demos and benchmarks.
 // It plays the module on the master side of a pty (its own, or the one a
 // umockdev test bed gives for a fake adapter): it reads command lines ended

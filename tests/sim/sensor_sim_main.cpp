@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sensor_sim: plays the sensor module on a pty of its own. Prints the path of
 // the pty's slave side (the port a program should open) on one line, then
 // answers commands until it is killed or the peer hangs up.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Character lengths in double-byte code pages, and the cuts made with them.
 #include <gtest/gtest.h>
 

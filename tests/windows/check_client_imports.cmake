@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Fails unless EXE imports from orlanse_sensor.exe exactly the names in
 # EXPECTED: a C program linked through the import library finds the exe's
 # exports under their exported names.

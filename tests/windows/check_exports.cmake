@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Fails unless the export table of EXE lists exactly the names in EXPECTED.
 # cmake -DOBJDUMP=... -DEXE=... -DEXPECTED=a;b;c -P check_exports.cmake
 cmake_minimum_required(VERSION 3.25)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Fails when EXE imports from any DLL but the system's own, such as a MinGW
 # runtime DLL. cmake -DOBJDUMP=... -DEXE=... -P check_system_imports.cmake
 cmake_minimum_required(VERSION 3.25)

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* console_launcher [--screen] OUT ERR PROGRAM: runs PROGRAM on a console of
  * its own that has no window, its stdout written to the file OUT and its
  * stderr to ERR, and turns every byte read from the launcher's own stdin

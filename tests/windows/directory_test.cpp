@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The directory under Wine over fake Ports-class devices and serial-map
 // values: SetupAPI, the registry and both passes together, through the nine
 // exported functions.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A C program that uses the directory through orlanse_sensor.exe's import
  * library: it lists every port, one line each. */
 #include <stdio.h>

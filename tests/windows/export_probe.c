@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* export_probe EXE: loads orlanse_sensor.exe as a module, as another program
  * would, finds the directory's nine functions by their exported symbols and
  * calls them over the standard fake ports. The loader neither resolves the

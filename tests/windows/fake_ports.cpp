@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // fake_ports install [N] | remove: writes the standard fake serial ports into
 // the registry of the running Wine session, with the FTDI adapter on COM N
 // (5 by default), or removes them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes and removes fake Ports-class devices and serial-map values.
 #include "registry_fixture.h"
 

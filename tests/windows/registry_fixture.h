@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fake serial ports in the Wine registry: Ports-class devices under the
 // Enum tree, which SetupAPI lists, and the values of the serial map.
 #pragma once

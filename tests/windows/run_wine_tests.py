@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Runs the Windows tests of the 64-bit build under Wine.
 
 One throwaway Wine prefix per run, with COM5 backed by a pty on which the

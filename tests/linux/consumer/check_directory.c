@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A program that knows only port_device.h and the installed library. Run
  * over the standard fake serial hardware, it checks the rows, numbers,
  * names and pickups that the directory gives; exits 1 on any mismatch. */

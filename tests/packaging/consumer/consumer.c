@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A program of someone else's that uses the serial port directory as the
  * packages install it: only the public header and the library. It scans,
  * picks every port, reads each one back and checks the refusals of the
