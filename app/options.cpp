@@ -33,6 +33,30 @@ void set_error(char *error, std::size_t error_size, const char *format, const ch
   if (error != nullptr && error_size > 0) std::snprintf(error, error_size, format, argument);
 }
 
+// What one argument asks for. Consumes the next argument for "--port PORT".
+enum class argument_kind { help, version, csv, view, ascii, port, wrong };
+
+argument_kind read_argument(int argc, const char *const *argv, int *i, program_options *options,
+                            char *error, std::size_t error_size) {
+  const char *arg = argv[*i];
+  if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) return argument_kind::help;
+  if (std::strcmp(arg, "--version") == 0) return argument_kind::version;
+  if (std::strcmp(arg, "--csv") == 0) return argument_kind::csv;
+  if (std::strcmp(arg, "--view") == 0) return argument_kind::view;
+  if (std::strcmp(arg, "--ascii") == 0) return argument_kind::ascii;
+  if (std::strcmp(arg, "--port") == 0 || std::strncmp(arg, "--port=", 7) == 0) {
+    const char *port = arg[6] == '=' ? arg + 7 : (*i + 1 < argc ? argv[++*i] : nullptr);
+    if (port == nullptr || *port == '\0') {
+      set_error(error, error_size, "%s needs a port, such as COM3", "--port");
+      return argument_kind::wrong;
+    }
+    options->port = port;
+    return argument_kind::port;
+  }
+  set_error(error, error_size, arg[0] == '-' ? "unknown option %s" : "unexpected argument %s", arg);
+  return argument_kind::wrong;
+}
+
 }  // namespace
 
 options_action parse_options(int argc, const char *const *argv, program_options *options,
@@ -41,28 +65,14 @@ options_action parse_options(int argc, const char *const *argv, program_options 
   bool csv = false;
   bool view = false;
   for (int i = 1; i < argc; ++i) {
-    const char *arg = argv[i];
-    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) return options_action::help;
-    if (std::strcmp(arg, "--version") == 0) return options_action::version;
-    if (std::strcmp(arg, "--csv") == 0) {
-      csv = true;
-    } else if (std::strcmp(arg, "--view") == 0) {
-      view = true;
-    } else if (std::strcmp(arg, "--ascii") == 0) {
-      options->ascii = true;
-    } else if (std::strcmp(arg, "--port") == 0 || std::strncmp(arg, "--port=", 7) == 0) {
-      const char *port = arg[6] == '=' ? arg + 7 : (i + 1 < argc ? argv[++i] : nullptr);
-      if (port == nullptr || *port == '\0') {
-        set_error(error, error_size, "%s needs a port, such as COM3", "--port");
-        return options_action::usage_error;
-      }
-      options->port = port;
-    } else if (arg[0] == '-') {
-      set_error(error, error_size, "unknown option %s", arg);
-      return options_action::usage_error;
-    } else {
-      set_error(error, error_size, "unexpected argument %s", arg);
-      return options_action::usage_error;
+    switch (read_argument(argc, argv, &i, options, error, error_size)) {
+      case argument_kind::help: return options_action::help;
+      case argument_kind::version: return options_action::version;
+      case argument_kind::wrong: return options_action::usage_error;
+      case argument_kind::csv: csv = true; break;
+      case argument_kind::view: view = true; break;
+      case argument_kind::ascii: options->ascii = true; break;
+      case argument_kind::port: break;
     }
   }
   if (csv && view) {
@@ -73,6 +83,7 @@ options_action parse_options(int argc, const char *const *argv, program_options 
     set_error(error, error_size, "%s", "--ascii goes with --view");
     return options_action::usage_error;
   }
-  options->mode = csv ? output_mode::csv : view ? output_mode::view : output_mode::lines;
+  if (csv) options->mode = output_mode::csv;
+  if (view) options->mode = output_mode::view;
   return options_action::run;
 }

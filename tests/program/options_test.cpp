@@ -18,8 +18,8 @@ parsed parse(std::vector<const char *> args) {
   args.insert(args.begin(), "orlanse_sensor");
   parsed result{};
   char error[160] = "";
-  result.action = parse_options(static_cast<int>(args.size()), args.data(), &result.options,
-                                error, sizeof error);
+  result.action = parse_options(static_cast<int>(args.size()), args.data(), &result.options, error,
+                                sizeof error);
   result.error = error;
   return result;
 }
@@ -38,7 +38,11 @@ TEST(options, runs_and_ends_as_the_arguments_say) {
       {{"--csv", "--port", "COM12"}, options_action::run, "COM12", output_mode::csv, false},
       {{"--view"}, options_action::run, nullptr, output_mode::view, false},
       {{"--ascii", "--view"}, options_action::run, nullptr, output_mode::view, true},
-      {{"--port", "COM1", "--port", "COM2"}, options_action::run, "COM2", output_mode::lines, false},
+      {{"--port", "COM1", "--port", "COM2"},
+       options_action::run,
+       "COM2",
+       output_mode::lines,
+       false},
       {{"--help"}, options_action::help, nullptr, output_mode::lines, false},
       {{"-h"}, options_action::help, nullptr, output_mode::lines, false},
       {{"--version"}, options_action::version, nullptr, output_mode::lines, false},
