@@ -2,8 +2,6 @@
 // layer opens ports by, its agreement with the scan, and the sources' limits.
 #include <gtest/gtest.h>
 
-#include <libudev.h>
-
 #include <cstring>
 #include <string>
 
@@ -61,14 +59,12 @@ TEST(com_port_device_node, agrees_with_the_scan) {
 TEST(udev_sources, honour_the_buffer_capacity) {
   fake_testbed bed(standard_bed_records());
   ASSERT_TRUE(bed.ok()) << bed.error();
-  udev *context = udev_new();
-  ASSERT_NE(context, nullptr);
   {
-    serial_tty_list list;
-    ASSERT_TRUE(list_serial_ttys(context, list));
+    static serial_tty_list list;
+    ASSERT_TRUE(list_serial_ttys(list));
     ASSERT_EQ(list.count, 6);
 
-    udev_class_source classes(&list);
+    tty_class_source classes(&list);
     ASSERT_TRUE(classes.open_list());
     ASSERT_TRUE(classes.select_device(1));  // ttyUSB0, COM3
     const std::string friendly = "FT232R USB UART (COM3)";
@@ -82,7 +78,7 @@ TEST(udev_sources, honour_the_buffer_capacity) {
                                        static_cast<int>(friendly.size()) - 1));
     EXPECT_FALSE(classes.select_device(5));
 
-    udev_map_source map(&list);
+    tty_map_source map(&list);
     ASSERT_TRUE(map.open_map());
     bool is_text = false;
     char name[16];
@@ -99,5 +95,4 @@ TEST(udev_sources, honour_the_buffer_capacity) {
     EXPECT_EQ(map.read_value_text(4, data, 3), -1);
     EXPECT_FALSE(map.read_value_name(5, name, sizeof name, &is_text));
   }
-  udev_unref(context);
 }
