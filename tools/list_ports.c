@@ -3,10 +3,12 @@
  * port a COM name or device node names, or those that contain a text. Uses
  * the public header, and the census of ports to say what the 100-row table
  * left out. */
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include "port_census.h"
 #include "port_device.h"
@@ -96,6 +98,14 @@ static int same_node(const char *node, const char *wanted, int fold_case) {
   return fold_case ? strcasecmp(node, wanted) == 0 : strcmp(node, wanted) == 0;
 }
 
+/* The node that a link such as /dev/serial/by-id/... points at, or NULL
+ * for a path that is no link. */
+static const char *link_target(const char *path, char *resolved) {
+  struct stat status;
+  if (lstat(path, &status) != 0 || !S_ISLNK(status.st_mode)) return NULL;
+  return realpath(path, resolved);
+}
+
 /* Whether the picked line is the one the selection asks for. */
 static int line_matches(const struct port_line *line, const char *selection, int fold_case,
                         const char *resolved_node) {
@@ -124,7 +134,8 @@ static int read_ports(const char *selection, int fold_case) {
   int picked;
   int count = 0;
   int n;
-  char *resolved = NULL;
+  static char resolved_buffer[PATH_MAX];
+  const char *resolved = NULL;
   if (selection == NULL) {
     picked = port_device_pickup_all();
   } else if (is_type_code(selection)) {
@@ -139,7 +150,7 @@ static int read_ports(const char *selection, int fold_case) {
     for (n = 0; n < picked && n < MAX_PORTS; ++n) read_line(n, &lines[n]);
     return n;
   }
-  if (is_device_node(selection)) resolved = realpath(selection, NULL);
+  if (is_device_node(selection)) resolved = link_target(selection, resolved_buffer);
   picked = port_device_pickup_all();
   for (n = 0; n < picked && n < MAX_PORTS; ++n) {
     struct port_line line;
@@ -149,7 +160,6 @@ static int read_ports(const char *selection, int fold_case) {
     if (com_number_of(selection, fold_case) < 0 && number_listed(count, line.number)) continue;
     lines[count++] = line;
   }
-  free(resolved);
   return count;
 }
 

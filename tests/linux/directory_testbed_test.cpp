@@ -1,7 +1,10 @@
 // The installed interface, libport_device.so through port_device.h only,
 // over fake serial hardware: rows, COM numbers, names and pickups.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -397,4 +400,102 @@ TEST(real_kernel_beds, device_strings_without_controls) {
         picked_rows(),
         (std::vector<port_row>{{1, c.description, "USB\\VID_1D50&PID_6018", "/dev/ttyACM0"}}));
   }
+}
+
+namespace {
+
+struct program_run {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string read_all(int fd) {
+  std::string text;
+  char buffer[4096];
+  for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, got);
+  close(fd);
+  return text;
+}
+
+// Runs list_ports inside the current test bed (the preload and the bed's
+// directory are in the environment). stderr is small, so it is read after
+// stdout without a deadlock.
+program_run run_list_ports(std::vector<std::string> args) {
+  int out[2];
+  int err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) return {-1, "", "pipe"};
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    close(out[0]);
+    close(err[0]);
+    std::vector<char *> argv{const_cast<char *>(LIST_PORTS_PATH)};
+    for (std::string &arg : args) argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    execv(LIST_PORTS_PATH, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  program_run run{-1, read_all(out[0]), read_all(err[0])};
+  int status = 0;
+  if (waitpid(child, &status, 0) == child && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  return run;
+}
+
+int count_lines(const std::string &text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+}  // namespace
+
+// Beyond 100 ports list_ports lists the 100 lowest COM numbers and says on
+// stderr how many it left out; with fewer it says nothing there.
+TEST(list_ports_in_beds, says_how_many_ports_the_table_left_out) {
+  const struct {
+    int adapters;
+    const char *args;  // one argument or nullptr
+    int lines;         // heading included
+    std::string err;
+  } cases[] = {
+      {150, nullptr, 101,
+       "list_ports: 50 more serial ports are not listed: the directory keeps the 100 of the "
+       "lowest COM numbers\n"},
+      {101, "2", 101,
+       "list_ports: 1 more serial port is not listed: the directory keeps the 100 of the lowest "
+       "COM numbers\n"},
+      {100, nullptr, 101, ""},
+      {150, "COM100", 2,
+       "list_ports: 50 more serial ports are not listed: the directory keeps "
+       "the 100 of the lowest COM numbers\n"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::to_string(c.adapters) + " adapters");
+    fake_testbed bed(ftdi_adapters_records(c.adapters));
+    ASSERT_TRUE(bed.ok()) << bed.error();
+    const program_run run = run_list_ports(c.args != nullptr ? std::vector<std::string>{c.args}
+                                                             : std::vector<std::string>{});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(count_lines(run.out), c.lines) << run.out;
+    EXPECT_EQ(run.err, c.err);
+  }
+}
+
+// What list_ports prints of a device's own strings carries no control
+// characters, C1 included.
+TEST(list_ports_in_beds, prints_controls_as_question_marks) {
+  fake_testbed bed(usb_adapter_record({"usb1/1-1", "ttyACM0", "cdc_acm", "1d50", "6018",
+                                       "A\xc2\x9b"
+                                       "1m\x9b"
+                                       "2J\x1b"
+                                       "B"}));
+  ASSERT_TRUE(bed.ok()) << bed.error();
+  const program_run run = run_list_ports({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            "Port    Description  Hardware ID            Device\n"
+            "COM1    A?1m?2J?B    USB\\VID_1D50&PID_6018  /dev/ttyACM0\n");
+  EXPECT_EQ(run.err, "");
 }
