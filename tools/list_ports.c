@@ -127,31 +127,21 @@ static int number_listed(int count, int number) {
   return 0;
 }
 
-/* Reads the picked ports into lines; returns how many. A COM name, a
- * device node and a case-insensitive pattern filter every port here; a
- * plain pattern is the directory's own pickup. */
-static int read_ports(const char *selection, int fold_case) {
-  int picked;
+/* Reads the first count picked ports into lines; returns how many. */
+static int read_picked(int count) {
+  int n;
+  for (n = 0; n < count && n < MAX_PORTS; ++n) read_line(n, &lines[n]);
+  return n;
+}
+
+/* A COM name, a device node and a case-insensitive pattern are matched
+ * here against every port; returns how many went into lines. */
+static int read_matching_ports(const char *selection, int fold_case) {
+  static char resolved_buffer[PATH_MAX];
+  const char *resolved = is_device_node(selection) ? link_target(selection, resolved_buffer) : NULL;
+  const int picked = port_device_pickup_all();
   int count = 0;
   int n;
-  static char resolved_buffer[PATH_MAX];
-  const char *resolved = NULL;
-  if (selection == NULL) {
-    picked = port_device_pickup_all();
-  } else if (is_type_code(selection)) {
-    picked = port_device_pickup_by_type(selection[0] - '0');
-  } else if (!fold_case && com_number_of(selection, 0) < 0 && !is_device_node(selection)) {
-    port_device_pickup_by_type(-1); /* empties the pickup list */
-    picked = port_device_pickup(selection);
-  } else {
-    picked = -1;
-  }
-  if (picked >= 0) {
-    for (n = 0; n < picked && n < MAX_PORTS; ++n) read_line(n, &lines[n]);
-    return n;
-  }
-  if (is_device_node(selection)) resolved = link_target(selection, resolved_buffer);
-  picked = port_device_pickup_all();
   for (n = 0; n < picked && n < MAX_PORTS; ++n) {
     struct port_line line;
     read_line(n, &line);
@@ -161,6 +151,18 @@ static int read_ports(const char *selection, int fold_case) {
     lines[count++] = line;
   }
   return count;
+}
+
+/* Reads the ports that the selection asks for into lines; returns how
+ * many. Types and plain patterns are the directory's own pickups. */
+static int read_ports(const char *selection, int fold_case) {
+  if (selection == NULL) return read_picked(port_device_pickup_all());
+  if (is_type_code(selection)) return read_picked(port_device_pickup_by_type(selection[0] - '0'));
+  if (!fold_case && com_number_of(selection, 0) < 0 && !is_device_node(selection)) {
+    port_device_pickup_by_type(-1); /* empties the pickup list */
+    return read_picked(port_device_pickup(selection));
+  }
+  return read_matching_ports(selection, fold_case);
 }
 
 static void print_ports(int count) {
