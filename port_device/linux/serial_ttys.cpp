@@ -160,7 +160,8 @@ bool tty_device_node(const serial_tty &tty, char *node, std::size_t size) {
   return false;
 }
 
-serial_tty_list &shared_serial_tty_list() {
-  static serial_tty_list list;
-  return list;
-}
+namespace {
+serial_tty_list shared_list;
+}  // namespace
+
+serial_tty_list &shared_serial_tty_list() { return shared_list; }

@@ -18,10 +18,12 @@ struct serial_tty {
 };
 
 // The ttys as found, and their COM order: ttys[order[i]] holds COM i + 1.
+// A plain aggregate, so that a process-wide list is zero-filled at load
+// time with no constructor to run.
 struct serial_tty_list {
   serial_tty ttys[max_serial_ttys];
   short order[max_serial_ttys];
-  int count = 0;
+  int count;
 
   const serial_tty &com(int index) const { return ttys[order[index]]; }
 };
