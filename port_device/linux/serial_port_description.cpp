@@ -39,12 +39,11 @@ constexpr int name_size = 64;
 
 bool equal(const char *a, const char *b) { return a != nullptr && std::strcmp(a, b) == 0; }
 
-// Reads the sysfs attribute dir/name into value (size bytes) without its
-// final newline; false when it cannot be read.
-bool read_attribute(const char *dir, const char *name, char *value, std::size_t size) {
-  char path[tty_path_size + name_size];
-  std::snprintf(path, sizeof path, "%s/%s", dir, name);
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+// Reads the sysfs attribute at path (relative to the directory dir, or
+// absolute with AT_FDCWD) into value (size bytes) without its final
+// newline; false when it cannot be read.
+bool read_attribute_at(int dir, const char *path, char *value, std::size_t size) {
+  const int fd = openat(dir, path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   const ssize_t length = read(fd, value, size - 1);
   close(fd);
@@ -54,12 +53,17 @@ bool read_attribute(const char *dir, const char *name, char *value, std::size_t 
   return true;
 }
 
-// Last component of the symlink dir/name (a subsystem or a driver).
-bool read_link_name(const char *dir, const char *name, char (&base)[name_size]) {
+bool read_attribute(const char *dir, const char *name, char *value, std::size_t size) {
   char path[tty_path_size + name_size];
-  char target[tty_path_size];
   std::snprintf(path, sizeof path, "%s/%s", dir, name);
-  const ssize_t length = readlink(path, target, sizeof target - 1);
+  return read_attribute_at(AT_FDCWD, path, value, size);
+}
+
+// Last component of the symlink at path (relative to dir, as above): a
+// subsystem or a driver.
+bool read_link_name_at(int dir, const char *path, char (&base)[name_size]) {
+  char target[tty_path_size];
+  const ssize_t length = readlinkat(dir, path, target, sizeof target - 1);
   if (length <= 0) return false;
   target[length] = '\0';
   const char *slash = std::strrchr(target, '/');
@@ -68,6 +72,12 @@ bool read_link_name(const char *dir, const char *name, char (&base)[name_size]) 
   if (name_length >= sizeof base) return false;
   std::memcpy(base, name_start, name_length + 1);
   return true;
+}
+
+bool read_link_name(const char *dir, const char *name, char (&base)[name_size]) {
+  char path[tty_path_size + name_size];
+  std::snprintf(path, sizeof path, "%s/%s", dir, name);
+  return read_link_name_at(AT_FDCWD, path, base);
 }
 
 void to_parent(char *path) {
@@ -109,17 +119,17 @@ bool format_hex_id(const char *value, char (&id)[5]) {
   return true;
 }
 
-bool read_hex_attribute(const char *dir, const char *name, int *value) {
+bool read_hex_attribute(int dir, const char *path, int *value) {
   char text[name_size];
-  if (!read_attribute(dir, name, text, sizeof text)) return false;
+  if (!read_attribute_at(dir, path, text, sizeof text)) return false;
   *value = hex_value(text);
   return *value >= 0;
 }
 
 // A decimal attribute such as bNumInterfaces (" 4"), or -1.
-int read_decimal_attribute(const char *dir, const char *name) {
+int read_decimal_attribute(int dir, const char *path) {
   char text[name_size];
-  if (!read_attribute(dir, name, text, sizeof text)) return -1;
+  if (!read_attribute_at(dir, path, text, sizeof text)) return -1;
   const char *digit = text;
   while (*digit == ' ') ++digit;
   int value = 0;
@@ -179,7 +189,7 @@ void read_udev_identity(const char *tty_syspath, usb_identity &identity) {
 // Windows loads its generic parent driver, and so numbers the interfaces
 // (MI_xx), for a device of several interfaces whose class is 0 or that
 // groups them by interface association (EF/02/01).
-bool is_composite_device(const char *usb_device) {
+bool is_composite_device(int usb_device) {
   int device_class = 0;
   if (!read_hex_attribute(usb_device, "bDeviceClass", &device_class)) return true;
   if (device_class == 0) return true;
@@ -188,6 +198,28 @@ bool is_composite_device(const char *usb_device) {
   return device_class == 0xEF && read_hex_attribute(usb_device, "bDeviceSubClass", &subclass) &&
          subclass == 2 && read_hex_attribute(usb_device, "bDeviceProtocol", &protocol) &&
          protocol == 1;
+}
+
+// The USB device's attributes and its interface's, read relative to the
+// device's directory: one path lookup for the device, short ones after.
+// False when sysfs shows no vendor ID.
+bool read_usb_attributes(int usb_device, const char *interface_name, usb_identity &identity) {
+  char value[serial_port_text_size];
+  if (!read_attribute_at(usb_device, "idVendor", value, sizeof value) ||
+      !format_hex_id(value, identity.vendor))
+    return false;
+  if (read_attribute_at(usb_device, "idProduct", value, sizeof value))
+    format_hex_id(value, identity.product_id);
+  if (read_attribute_at(usb_device, "product", value, sizeof value))
+    copy_device_text(identity.product, sizeof identity.product, value);
+  identity.interfaces = read_decimal_attribute(usb_device, "bNumInterfaces");
+  if (identity.interfaces <= 1) return true;
+  char path[tty_path_size + name_size];
+  std::snprintf(path, sizeof path, "%s/bInterfaceNumber", interface_name);
+  if (!read_hex_attribute(usb_device, path, &identity.interface_number))
+    identity.interface_number = -1;
+  identity.composite = identity.interface_number >= 0 && is_composite_device(usb_device);
+  return true;
 }
 
 // interface: the USB interface that the port belongs to; port_device: the
@@ -201,22 +233,11 @@ usb_identity read_usb_identity(const serial_tty &tty, const char *port_device,
   char usb_device[tty_path_size];
   std::snprintf(usb_device, sizeof usb_device, "%s", interface);
   to_parent(usb_device);
-  char value[serial_port_text_size];
-  if (read_attribute(usb_device, "idVendor", value, sizeof value) &&
-      format_hex_id(value, identity.vendor)) {
-    if (read_attribute(usb_device, "idProduct", value, sizeof value))
-      format_hex_id(value, identity.product_id);
-    if (read_attribute(usb_device, "product", value, sizeof value))
-      copy_device_text(identity.product, sizeof identity.product, value);
-  } else {
-    read_udev_identity(tty.syspath, identity);
-  }
-  identity.interfaces = read_decimal_attribute(usb_device, "bNumInterfaces");
-  if (identity.interfaces > 1) {
-    if (!read_hex_attribute(interface, "bInterfaceNumber", &identity.interface_number))
-      identity.interface_number = -1;
-    identity.composite = identity.interface_number >= 0 && is_composite_device(usb_device);
-  }
+  const int usb_fd = open(usb_device, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  const bool in_sysfs =
+      usb_fd >= 0 && read_usb_attributes(usb_fd, last_component(interface), identity);
+  if (usb_fd >= 0) close(usb_fd);
+  if (!in_sysfs) read_udev_identity(tty.syspath, identity);
   return identity;
 }
 
