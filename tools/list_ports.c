@@ -75,13 +75,39 @@ static int contains_folded(const char *text, const char *pattern) {
   return length == 0;
 }
 
-/* Shows control characters as '?': the table's texts on Linux already are;
- * this keeps the terminal safe whatever a library hands over. */
-static void show_controls(char *text) {
-  unsigned char *c = (unsigned char *)text;
-  for (; *c != '\0'; ++c) {
-    if (*c < 0x20 || *c == 0x7F) *c = '?';
+/* Byte length of the valid UTF-8 character at c, or 1 for any other byte. */
+static int utf8_length(const unsigned char *c) {
+  int length = 1;
+  int k;
+  if (c[0] >= 0xC2 && c[0] <= 0xDF) length = 2;
+  else if (c[0] >= 0xE0 && c[0] <= 0xEF) length = 3;
+  else if (c[0] >= 0xF0 && c[0] <= 0xF4) length = 4;
+  for (k = 1; k < length; ++k) {
+    if ((c[k] & 0xC0) != 0x80) return 1;
   }
+  return length;
+}
+
+/* Shows each control character as one '?': C0 and DEL, C1 as U+0080 to
+ * U+009F, and bytes 0x80 to 0x9F that begin no valid UTF-8 character. The
+ * table's texts on Linux already are so; this keeps the terminal safe
+ * whatever a library hands over. */
+static void show_controls(char *text) {
+  const unsigned char *in = (const unsigned char *)text;
+  char *out = text;
+  while (*in != '\0') {
+    const int length = utf8_length(in);
+    const int c1 = length == 2 && in[0] == 0xC2 && in[1] <= 0x9F;
+    const int control = length == 1 && (*in < 0x20 || *in == 0x7F || (*in >= 0x80 && *in <= 0x9F));
+    if (c1 || control) {
+      *out++ = '?';
+    } else {
+      memmove(out, in, (size_t)length);
+      out += length;
+    }
+    in += length;
+  }
+  *out = '\0';
 }
 
 static void read_line(int n, struct port_line *line) {
