@@ -40,6 +40,32 @@ void add_to_history(view_model *model, const int32_t (&values)[6]) {
   for (int axis = 0; axis < 6; ++axis) bucket.sums[axis] += values[axis];
 }
 
+void keep_reading(view_model *model, const int32_t (&geo)[3]) {
+  if (model->calibration_seen++ % model->keep_stride != 0) return;
+  if (model->kept_count == view_kept_capacity) {
+    for (int k = 0; k < view_kept_capacity / 2; ++k) {
+      for (int axis = 0; axis < 3; ++axis) model->kept[k][axis] = model->kept[2 * k][axis];
+    }
+    model->kept_count = view_kept_capacity / 2;
+    model->keep_stride *= 2;
+  }
+  for (int axis = 0; axis < 3; ++axis) model->kept[model->kept_count][axis] = geo[axis];
+  ++model->kept_count;
+}
+
+// The centre moves while the calibration runs: the sectors are counted
+// again over the kept readings against the latest offsets.
+void count_sectors(view_model *model) {
+  double offsets[3];
+  view_hard_iron_offsets(model->calibration, offsets);
+  view_coverage_reset(&model->coverage);
+  for (int k = 0; k < model->kept_count; ++k) {
+    const int32_t *reading = model->kept[k];
+    view_coverage_add(&model->coverage,
+                      {reading[0] - offsets[0], reading[1] - offsets[1], reading[2] - offsets[2]});
+  }
+}
+
 void add_sample(view_model *model, const int32_t (&values)[6]) {
   for (int axis = 0; axis < 6; ++axis) model->last[axis] = values[axis];
   const int32_t geo[3] = {values[0], values[1], values[2]};
@@ -51,7 +77,8 @@ void add_sample(view_model *model, const int32_t (&values)[6]) {
   add_to_history(model, values);
   if (model->calibration_mode == view_calibration_running) {
     view_hard_iron_add(&model->calibration, geo);
-    view_coverage_add(&model->coverage, corrected_geomagnetic(*model));
+    keep_reading(model, geo);
+    count_sectors(model);
   }
 }
 
@@ -68,6 +95,7 @@ void view_model_start(view_model *model, int64_t start_ms, const char *com_name,
   view_rate_reset(&model->rate);
   view_hard_iron_reset(&model->calibration);
   view_coverage_reset(&model->coverage);
+  model->keep_stride = 1;
 }
 
 void view_model_tick(view_model *model, int64_t now_ms) {
@@ -100,6 +128,9 @@ void view_model_toggle_calibration(view_model *model) {
   model->calibration_mode = view_calibration_running;
   view_hard_iron_reset(&model->calibration);
   view_coverage_reset(&model->coverage);
+  model->kept_count = 0;
+  model->keep_stride = 1;
+  model->calibration_seen = 0;
 }
 
 bool view_model_offsets(const view_model &model, double (&offsets)[3]) {

@@ -31,6 +31,11 @@ enum view_calibration_mode {
 
 constexpr int view_port_text_size = 96;
 
+// Geomagnetic readings kept during a calibration, to count the sectors
+// against the latest offsets: every one at first, every second once the
+// store is full, then every fourth, and so on.
+constexpr int view_kept_capacity = 1024;
+
 struct view_model {
   char com_name[view_port_text_size];
   char device_node[view_port_text_size];
@@ -51,7 +56,11 @@ struct view_model {
 
   view_calibration_mode calibration_mode;
   view_hard_iron calibration;
-  view_coverage coverage;
+  view_coverage coverage;  // of the kept readings less the offsets
+  int32_t kept[view_kept_capacity][3];
+  int kept_count;
+  int64_t keep_stride;
+  int64_t calibration_seen;
 };
 
 // Starts an empty model at the clock's start_ms, with the port's texts

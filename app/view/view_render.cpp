@@ -166,6 +166,9 @@ void draw_sparkline(const view_model &model, int axis, int width, int row, int c
   }
 }
 
+// An angle as shown, to a tenth of a degree; never "-0.0".
+double shown_angle(double degrees) { return std::round(degrees * 10.0) / 10.0 + 0.0; }
+
 constexpr int label_cells = 3;
 constexpr int value_cells = 7;
 
@@ -217,15 +220,16 @@ void add_attitude(layout *view, const view_model &model, const glyph_set &glyphs
                         static_cast<double>(model.last[5])};
   const view_tilt tilt = view_tilt_of(acc);
   if (model.samples > 0 && tilt.valid) {
-    add_segment(piece, "pitch %.1f%s", tilt.pitch_deg, glyphs.degree);
-    add_segment(piece, "roll %.1f%s", tilt.roll_deg, glyphs.degree);
+    add_segment(piece, "pitch %.1f%s", shown_angle(tilt.pitch_deg), glyphs.degree);
+    add_segment(piece, "roll %.1f%s", shown_angle(tilt.roll_deg), glyphs.degree);
   } else {
     add_segment(piece, "pitch --");
     add_segment(piece, "roll --");
   }
   double heading = 0.0;
   if (view_model_heading(model, &heading)) {
-    add_segment(piece, "heading %.1f%s", heading, glyphs.degree);
+    heading = shown_angle(heading);
+    add_segment(piece, "heading %.1f%s", heading >= 360.0 ? 0.0 : heading, glyphs.degree);
   } else {
     add_segment(piece, "heading --");
   }
