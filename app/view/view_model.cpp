@@ -44,7 +44,8 @@ void keep_reading(view_model *model, const int32_t (&geo)[3]) {
   if (model->calibration_seen++ % model->keep_stride != 0) return;
   if (model->kept_count == view_kept_capacity) {
     for (int k = 0; k < view_kept_capacity / 2; ++k) {
-      for (int axis = 0; axis < 3; ++axis) model->kept[k][axis] = model->kept[2 * k][axis];
+      for (int axis = 0; axis < 3; ++axis)
+        model->kept[k][axis] = model->kept[static_cast<std::size_t>(k) * 2][axis];
     }
     model->kept_count = view_kept_capacity / 2;
     model->keep_stride *= 2;

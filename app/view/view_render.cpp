@@ -3,7 +3,6 @@
 
 #include <cinttypes>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 
 namespace {
@@ -69,14 +68,11 @@ block *add_block(layout *view, int priority, int axis) {
   return added;
 }
 
-void add_segment(block *to, const char *format, ...) __attribute__((format(printf, 2, 3)));
-
-void add_segment(block *to, const char *format, ...) {
-  if (to == nullptr || to->segment_count == max_segments) return;
-  va_list arguments;
-  va_start(arguments, format);
-  std::vsnprintf(to->segments[to->segment_count++], segment_size, format, arguments);
-  va_end(arguments);
+// The next part's text slot; a scratch slot once the block is full.
+char *next_segment(block *to) {
+  static char overflow[segment_size];
+  if (to == nullptr || to->segment_count == max_segments) return overflow;
+  return to->segments[to->segment_count++];
 }
 
 // Port texts come from the platform: printable ASCII only, so that every
@@ -203,15 +199,15 @@ void add_magnitude(layout *view, const view_model &model, bool geo) {
   block *piece = add_block(view, 1, no_axis);
   const char *name = geo ? "|B|" : "|A|";
   if (model.samples == 0) {
-    add_segment(piece, "%s --", name);
+    std::snprintf(next_segment(piece), segment_size, "%s --", name);
     return;
   }
   const int32_t *axes = &model.last[geo ? 0 : 3];
   const view_vector v{static_cast<double>(axes[0]), static_cast<double>(axes[1]),
                       static_cast<double>(axes[2])};
-  add_segment(piece, "%s %.1f", name, view_magnitude(v));
-  add_segment(piece, "min %.1f max %.1f", geo ? model.geo_low : model.acc_low,
-              geo ? model.geo_high : model.acc_high);
+  std::snprintf(next_segment(piece), segment_size, "%s %.1f", name, view_magnitude(v));
+  std::snprintf(next_segment(piece), segment_size, "min %.1f max %.1f",
+                geo ? model.geo_low : model.acc_low, geo ? model.geo_high : model.acc_high);
 }
 
 void add_attitude(layout *view, const view_model &model, const glyph_set &glyphs) {
@@ -220,50 +216,54 @@ void add_attitude(layout *view, const view_model &model, const glyph_set &glyphs
                         static_cast<double>(model.last[5])};
   const view_tilt tilt = view_tilt_of(acc);
   if (model.samples > 0 && tilt.valid) {
-    add_segment(piece, "pitch %.1f%s", shown_angle(tilt.pitch_deg), glyphs.degree);
-    add_segment(piece, "roll %.1f%s", shown_angle(tilt.roll_deg), glyphs.degree);
+    std::snprintf(next_segment(piece), segment_size, "pitch %.1f%s", shown_angle(tilt.pitch_deg),
+                  glyphs.degree);
+    std::snprintf(next_segment(piece), segment_size, "roll %.1f%s", shown_angle(tilt.roll_deg),
+                  glyphs.degree);
   } else {
-    add_segment(piece, "pitch --");
-    add_segment(piece, "roll --");
+    std::snprintf(next_segment(piece), segment_size, "pitch --");
+    std::snprintf(next_segment(piece), segment_size, "roll --");
   }
   double heading = 0.0;
   if (view_model_heading(model, &heading)) {
     heading = shown_angle(heading);
-    add_segment(piece, "heading %.1f%s", heading >= 360.0 ? 0.0 : heading, glyphs.degree);
+    std::snprintf(next_segment(piece), segment_size, "heading %.1f%s",
+                  heading >= 360.0 ? 0.0 : heading, glyphs.degree);
   } else {
-    add_segment(piece, "heading --");
+    std::snprintf(next_segment(piece), segment_size, "heading --");
   }
 }
 
 void add_rate(layout *view, const view_model &model) {
   block *piece = add_block(view, 2, no_axis);
   const double rate = view_rate_per_s(model.rate, model.now_ms);
-  add_segment(piece, "rate %.1f/s", rate);
-  add_segment(piece, "%.0f%% of %.2f/s at 9600 baud", rate / view_wire_limit_per_s * 100.0,
-              view_wire_limit_per_s);
+  std::snprintf(next_segment(piece), segment_size, "rate %.1f/s", rate);
+  std::snprintf(next_segment(piece), segment_size, "%.0f%% of %.2f/s at 9600 baud",
+                rate / view_wire_limit_per_s * 100.0, view_wire_limit_per_s);
 }
 
 void add_counts(layout *view, const view_model &model) {
   block *piece = add_block(view, 2, no_axis);
-  add_segment(piece, "samples %" PRId64, model.samples);
-  add_segment(piece, "broken replies %" PRId64, model.broken_replies);
-  add_segment(piece, "silent periods %" PRId64 "%s", model.silent_periods,
-              model.silent ? " (silent now)" : "");
+  std::snprintf(next_segment(piece), segment_size, "samples %" PRId64, model.samples);
+  std::snprintf(next_segment(piece), segment_size, "broken replies %" PRId64, model.broken_replies);
+  std::snprintf(next_segment(piece), segment_size, "silent periods %" PRId64 "%s",
+                model.silent_periods, model.silent ? " (silent now)" : "");
 }
 
 void add_calibration(layout *view, const view_model &model, const glyph_set &glyphs) {
   block *piece = add_block(view, 2, no_axis);
   if (model.calibration_mode == view_calibration_off) {
-    add_segment(piece, "calibration off");
+    std::snprintf(next_segment(piece), segment_size, "calibration off");
     return;
   }
-  add_segment(piece,
-              model.calibration_mode == view_calibration_running ? "calibrating" : "calibrated");
+  std::snprintf(next_segment(piece), segment_size, "%s",
+                model.calibration_mode == view_calibration_running ? "calibrating" : "calibrated");
   double offsets[3];
   if (view_model_offsets(model, offsets)) {
-    add_segment(piece, "offsets %.1f %.1f %.1f", offsets[0], offsets[1], offsets[2]);
+    std::snprintf(next_segment(piece), segment_size, "offsets %.1f %.1f %.1f", offsets[0],
+                  offsets[1], offsets[2]);
   } else {
-    add_segment(piece, "offsets --");
+    std::snprintf(next_segment(piece), segment_size, "offsets --");
   }
   char gauge[13 * 4 + 1];
   int used = 0;
@@ -273,12 +273,13 @@ void add_calibration(layout *view, const view_model &model, const glyph_set &gly
         visited >= 2 ? glyphs.gauge_full : (visited == 1 ? glyphs.gauge_half : glyphs.gauge_empty);
     used += std::snprintf(gauge + used, sizeof gauge - static_cast<size_t>(used), "%s", glyph);
   }
-  add_segment(piece, "coverage %2d/%d [%s]", model.coverage.count, view_sector_count, gauge);
+  std::snprintf(next_segment(piece), segment_size, "coverage %2d/%d [%s]", model.coverage.count,
+                view_sector_count, gauge);
 }
 
 void add_title(layout *view, const view_model &model) {
   block *piece = add_block(view, 2, no_axis);
-  add_segment(piece, "orlanse_sensor live view");
+  std::snprintf(next_segment(piece), segment_size, "orlanse_sensor live view");
   add_port_segment(piece, model.com_name);
   add_port_segment(piece, model.device_node);
   add_port_segment(piece, model.description);
@@ -286,8 +287,8 @@ void add_title(layout *view, const view_model &model) {
 
 void add_keys(layout *view) {
   block *piece = add_block(view, 3, no_axis);
-  add_segment(piece, "c: calibration on/off");
-  add_segment(piece, "any other key: quit");
+  std::snprintf(next_segment(piece), segment_size, "c: calibration on/off");
+  std::snprintf(next_segment(piece), segment_size, "any other key: quit");
 }
 
 void add_gap(layout *view) { add_block(view, 4, no_axis); }

@@ -17,20 +17,20 @@ char32_t decode_utf8(const char **text) {
     value = lead;
   } else if (lead >= 0xC2 && lead < 0xE0) {
     length = 2;
-    value = lead & 0x1Fu;
+    value = lead & 0x1FU;
   } else if (lead >= 0xE0 && lead < 0xF0) {
     length = 3;
-    value = lead & 0x0Fu;
+    value = lead & 0x0FU;
   } else if (lead >= 0xF0 && lead < 0xF5) {
     length = 4;
-    value = lead & 0x07u;
+    value = lead & 0x07U;
   }
   for (int k = 1; k < length; ++k) {
-    if ((bytes[k] & 0xC0u) != 0x80u) {
+    if ((bytes[k] & 0xC0U) != 0x80U) {
       length = 0;
       break;
     }
-    value = (value << 6) | (bytes[k] & 0x3Fu);
+    value = (value << 6) | (bytes[k] & 0x3FU);
   }
   const bool overlong = (length == 3 && value < 0x800) || (length == 4 && value < 0x10000);
   const bool invalid = value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF);

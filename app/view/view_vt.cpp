@@ -19,7 +19,7 @@ std::size_t append_row(const view_screen &screen, int row, char *out) {
   for (int column = 0; column < end; ++column) {
     used += static_cast<std::size_t>(view_utf8_encode(screen.cells[row][column], out + used));
   }
-  std::memcpy(out + used, "\x1b[K", 3);
+  std::memcpy(out + used, "\x1b[K", 4);  // with its NUL, which the next row overwrites
   return used + 3;
 }
 
