@@ -101,6 +101,7 @@ int view_utf8_encode(char32_t character, char *out) {
 }
 
 bool view_screen_row_text(const view_screen &screen, int row, char *out, std::size_t size) {
+  if (size == 0) return false;
   std::size_t used = 0;
   for (int column = 0; column < screen.columns; ++column) {
     char bytes[5];

@@ -32,5 +32,6 @@ int view_text_cells(const char *utf8);
 // returns the bytes written.
 int view_utf8_encode(char32_t character, char *out);
 
-// One row as UTF-8 text into out, NUL-terminated; false when it is cut.
+// One row as UTF-8 text into out, NUL-terminated (when size > 0); false
+// when it is cut.
 bool view_screen_row_text(const view_screen &screen, int row, char *out, std::size_t size);

@@ -66,6 +66,28 @@ TEST_F(view_render_test, every_axis_shows_its_last_value_down_to_40_columns_and_
   }
 }
 
+// Tiny and huge terminals: the screen is clamped, and where rows are few
+// the axes come first.
+TEST_F(view_render_test, any_size_draws_within_the_screen_axes_first) {
+  const int sizes[][4] = {// columns, rows asked; columns, rows drawn
+                          {1, 1, 1, 1},
+                          {5, 3, 5, 3},
+                          {12, 6, 12, 6},
+                          {0, -4, 1, 1},
+                          {1000, 1000, 200, 80}};
+  for (const auto &size : sizes) {
+    SCOPED_TRACE(testing::Message() << size[0] << "x" << size[1]);
+    render(view_style_utf8, size[0], size[1]);
+    EXPECT_EQ(screen->columns, size[2]);
+    EXPECT_EQ(screen->rows, size[3]);
+    if (size[3] <= 6 && size[2] >= 2) {  // too few rows for anything but axes
+      char first[view_screen_max_columns * 4 + 1];
+      view_screen_row_text(*screen, 0, first, sizeof first);
+      EXPECT_EQ(std::string(first).rfind("B1", 0), 0u) << first;
+    }
+  }
+}
+
 TEST_F(view_render_test, ascii_style_writes_only_ascii) {
   for (int columns : {40, 80, 132}) {
     const std::string dump = render(view_style_ascii, columns, 30);
