@@ -31,7 +31,9 @@ extern "C" {
 #define PORT_DEVICE_NAME_SIZE 256
 
 /* Rebuilds the port table from the platform's serial ports and empties the
- * pickup list. Returns the number of ports found (0 to 100). */
+ * pickup list. Returns the number of ports in the table (0 to 100). With
+ * more than 100 serial ports the table keeps the 100 of the lowest COM
+ * numbers and leaves the others out. */
 PORT_DEVICE_API int PORT_DEVICE_CALL port_device_scan(void);
 
 /* Appends to the pickup list every port whose name, device name or device

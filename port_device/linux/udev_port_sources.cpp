@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The udev sources of the two scan passes, and port_device_scan over them.
+// The sources of the two scan passes over the serial ttys, and port_device_scan.
 #include "udev_port_sources.h"
-
-#include <libudev.h>
 
 #include <cstdio>
 #include <cstring>
@@ -26,39 +24,39 @@ int store_text(const char *text, char *buffer, int capacity) {
 
 }  // namespace
 
-bool udev_class_source::open_list() { return list_ != nullptr; }
+bool tty_class_source::open_list() { return list_ != nullptr; }
 
-bool udev_class_source::select_device(int index) {
+bool tty_class_source::select_device(int index) {
   const int position = present_tty_position(*list_, index);
   if (position < 0) return false;
-  describe_serial_port(list_->ttys[position].device, text_);
+  describe_serial_port(list_->com(position), text_);
   std::snprintf(friendly_name_, sizeof friendly_name_, "%s (COM%d)", text_.description,
                 position + 1);
   return true;
 }
 
-bool udev_class_source::read_property(property which, char *buffer, int capacity) {
+bool tty_class_source::read_property(property which, char *buffer, int capacity) {
   const char *text = which == description     ? text_.description
                      : which == friendly_name ? friendly_name_
                                               : text_.hardware_id;
   return store_text(text, buffer, capacity) >= 0;
 }
 
-void udev_class_source::close_list() {}
+void tty_class_source::close_list() {}
 
-bool udev_map_source::open_map() { return list_ != nullptr; }
+bool tty_map_source::open_map() { return list_ != nullptr; }
 
 // A device node that does not fit is reported as a value of another type,
 // so that the pass skips it and goes on with the next port.
-bool udev_map_source::read_value_name(int index, char *name, int capacity, bool *is_text) {
+bool tty_map_source::read_value_name(int index, char *name, int capacity, bool *is_text) {
   const int position = present_tty_position(*list_, index);
   if (position < 0) return false;
-  *is_text = capacity > 0 && tty_device_node(list_->ttys[position].device, name,
-                                             static_cast<std::size_t>(capacity));
+  *is_text = capacity > 0 &&
+             tty_device_node(list_->com(position), name, static_cast<std::size_t>(capacity));
   return true;
 }
 
-int udev_map_source::read_value_text(int index, char *data, int capacity) {
+int tty_map_source::read_value_text(int index, char *data, int capacity) {
   const int position = present_tty_position(*list_, index);
   if (position < 0) return -1;
   char text[16];
@@ -66,18 +64,12 @@ int udev_map_source::read_value_text(int index, char *data, int capacity) {
   return store_text(text, data, capacity);
 }
 
-void udev_map_source::close_map() {}
+void tty_map_source::close_map() {}
 
 extern "C" int PORT_DEVICE_CALL port_device_scan(void) {
-  udev *context = udev_new();
-  int count = 0;
-  {
-    serial_tty_list list;
-    const bool listed = context != nullptr && list_serial_ttys(context, list);
-    udev_class_source classes(listed ? &list : nullptr);
-    udev_map_source map(listed ? &list : nullptr);
-    count = scan_ports(classes, map, utf8_char_length);
-  }
-  udev_unref(context);
-  return count;
+  serial_tty_list &list = shared_serial_tty_list();
+  const bool listed = list_serial_ttys(list);
+  tty_class_source classes(listed ? &list : nullptr);
+  tty_map_source map(listed ? &list : nullptr);
+  return scan_ports(classes, map, utf8_char_length);
 }

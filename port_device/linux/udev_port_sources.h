@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The two scan sources over the serial ttys that udev lists: one Ports-class
+// The two scan sources over the serial ttys of /sys/class/tty: one Ports-class
 // device and one serial-map value per present tty, both in COM order.
 #pragma once
 
@@ -8,10 +8,10 @@
 #include "serial_ttys.h"
 
 // Device-class source: description, "description (COMN)" and hardware ID.
-class udev_class_source final : public port_class_source {
+class tty_class_source final : public port_class_source {
 public:
   // list is null when the ttys could not be listed.
-  explicit udev_class_source(const serial_tty_list *list) : list_(list) {}
+  explicit tty_class_source(const serial_tty_list *list) : list_(list) {}
 
   bool open_list() override;
   bool select_device(int index) override;
@@ -25,9 +25,9 @@ private:
 };
 
 // Serial-map source: value name = the tty's device node, text = "COMN".
-class udev_map_source final : public port_map_source {
+class tty_map_source final : public port_map_source {
 public:
-  explicit udev_map_source(const serial_tty_list *list) : list_(list) {}
+  explicit tty_map_source(const serial_tty_list *list) : list_(list) {}
 
   bool open_map() override;
   bool read_value_name(int index, char *name, int capacity, bool *is_text) override;

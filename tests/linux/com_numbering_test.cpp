@@ -3,10 +3,10 @@
 // layer opens ports by, its agreement with the scan, and the sources' limits.
 #include <gtest/gtest.h>
 
-#include <libudev.h>
-
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "com_numbering.h"
 #include "fake_serial_devices.h"
@@ -62,14 +62,12 @@ TEST(com_port_device_node, agrees_with_the_scan) {
 TEST(udev_sources, honour_the_buffer_capacity) {
   fake_testbed bed(standard_bed_records());
   ASSERT_TRUE(bed.ok()) << bed.error();
-  udev *context = udev_new();
-  ASSERT_NE(context, nullptr);
   {
-    serial_tty_list list;
-    ASSERT_TRUE(list_serial_ttys(context, list));
+    static serial_tty_list list;
+    ASSERT_TRUE(list_serial_ttys(list));
     ASSERT_EQ(list.count, 6);
 
-    udev_class_source classes(&list);
+    tty_class_source classes(&list);
     ASSERT_TRUE(classes.open_list());
     ASSERT_TRUE(classes.select_device(1));  // ttyUSB0, COM3
     const std::string friendly = "FT232R USB UART (COM3)";
@@ -83,7 +81,7 @@ TEST(udev_sources, honour_the_buffer_capacity) {
                                        static_cast<int>(friendly.size()) - 1));
     EXPECT_FALSE(classes.select_device(5));
 
-    udev_map_source map(&list);
+    tty_map_source map(&list);
     ASSERT_TRUE(map.open_map());
     bool is_text = false;
     char name[16];
@@ -100,5 +98,46 @@ TEST(udev_sources, honour_the_buffer_capacity) {
     EXPECT_EQ(map.read_value_text(4, data, 3), -1);
     EXPECT_FALSE(map.read_value_name(5, name, sizeof name, &is_text));
   }
-  udev_unref(context);
+}
+
+// The lookup numbers every serial tty as the scan does, also where the
+// table stops at 100 rows, among placeholders and for Bluetooth links.
+TEST(com_port_device_node, numbers_real_kernel_layouts) {
+  const struct {
+    const char *name;
+    std::string records;
+    std::vector<std::pair<int, const char *>> nodes;  // nullptr: no port to open
+  } beds[] = {
+      {"150 FTDI adapters",
+       ftdi_adapters_records(150),
+       {{1, "/dev/ttyUSB0"},
+        {100, "/dev/ttyUSB99"},
+        {101, "/dev/ttyUSB100"},
+        {150, "/dev/ttyUSB149"},
+        {151, nullptr}}},
+      {"32 placeholder slots",
+       placeholder_slots_record(0, 32) + usb_adapter_record(standard_ftdi_adapter),
+       {{1, nullptr}, {32, nullptr}, {33, "/dev/ttyUSB0"}, {34, nullptr}}},
+      {"Bluetooth links and a Raspberry Pi",
+       soc_port_record("ttyAMA0", "amba", "fe201000.serial", "uart-pl011") +
+           soc_port_record("ttyS0", "platform", "fe215040.serial", "bcm2835-aux-uart") +
+           rfcomm_bound_record("rfcomm1", "00:1A:7D:DA:71:13", 3) +
+           rfcomm_connected_record("rfcomm0", "usb1/1-7", "00:1A:7D:DA:71:14", 1) +
+           virtual_tty_record("ttyprintk") + virtual_tty_record("tty0") + virtual_tty_record("tty"),
+       {{1, "/dev/ttyS0"},
+        {2, "/dev/rfcomm0"},
+        {3, "/dev/rfcomm1"},
+        {4, "/dev/ttyAMA0"},
+        {5, nullptr}}},
+  };
+  for (const auto &bed_data : beds) {
+    SCOPED_TRACE(bed_data.name);
+    fake_testbed bed(bed_data.records);
+    ASSERT_TRUE(bed.ok()) << bed.error();
+    for (const auto &[com, expected] : bed_data.nodes) {
+      char node[64] = "unchanged";
+      EXPECT_EQ(com_port_device_node(com, node, sizeof node), expected != nullptr) << "COM" << com;
+      EXPECT_STREQ(node, expected != nullptr ? expected : "unchanged") << "COM" << com;
+    }
+  }
 }

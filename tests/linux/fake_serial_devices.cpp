@@ -11,10 +11,21 @@ std::string block(const std::string &path, const std::string &lines) {
   return "P: " + path + "\n" + lines + "\n";
 }
 
+// A tty class device under the device at path.
 std::string tty_block(const std::string &path, const std::string &tty,
                       const std::string &extra = "") {
   return block(path + "/tty/" + tty,
                "N: " + tty + "\nE: DEVNAME=" + tty + "\nE: SUBSYSTEM=tty\n" + extra);
+}
+
+// The kernel's link from a tty to the device at path.
+std::string device_link(const std::string &path) {
+  return "L: device=../../../" + path.substr(path.rfind('/') + 1) + "\n";
+}
+
+std::string two_hex(int value) {
+  const char digits[] = "0123456789abcdef";
+  return std::string(1, digits[(value >> 4) & 15]) + digits[value & 15];
 }
 
 std::string driver_link(const std::string &path, const std::string &bus,
@@ -42,9 +53,39 @@ std::string usb_adapter_syspath(const fake_usb_adapter &adapter) {
   return "/sys" + usb_host + adapter.usb_port;
 }
 
-std::string usb_adapter_record(const fake_usb_adapter &a) {
-  const std::string device = usb_host + a.usb_port;
-  const std::string interface = device + device.substr(device.rfind('/')) + ":1.0";
+std::string kernel_port_driver(const fake_usb_adapter &a) {
+  if (!a.port_driver.empty()) return a.port_driver;
+  if (a.driver == "ch341") return "ch341-uart";
+  if (a.driver == "cypress_m8") {
+    if (a.vendor == "1163") return "earthmate";
+    if (a.vendor == "078b") return "nokiaca42v2";
+    return "cyphidcom";
+  }
+  return a.driver;
+}
+
+namespace {
+
+// A text attribute as sysfs shows it (with its newline); bytes beyond
+// printable ASCII go in umockdev's hex form, which its line parser leaves
+// alone.
+std::string text_attribute(const std::string &name, const std::string &value) {
+  bool plain = true;
+  for (char c : value) plain = plain && c >= 0x20 && c < 0x7F;
+  if (plain) return "A: " + name + "=" + value + "\n";
+  std::string hex;
+  for (char c : value) hex += two_hex(static_cast<unsigned char>(c));
+  return "H: " + name + "=" + hex + "0a\n";
+}
+
+std::string usb_device_path(const fake_usb_adapter &a) { return usb_host + a.usb_port; }
+
+// The port's interface (<device>:1.<n>), the usb-serial port device when
+// the driver is a usb-serial one, and the tty.
+std::string usb_port_blocks(const fake_usb_adapter &a) {
+  const std::string device = usb_device_path(a);
+  const std::string interface =
+      device + device.substr(device.rfind('/')) + ":1." + std::to_string(a.interface_number);
   const bool acm = a.tty.rfind("ttyACM", 0) == 0;
   std::string ids;
   if (!a.sysfs_ids) {
@@ -56,22 +97,66 @@ std::string usb_adapter_record(const fake_usb_adapter &a) {
   }
   std::string records;
   if (acm) {
-    records = tty_block(interface, a.tty, ids);
+    records = tty_block(interface, a.tty, ids + (a.device_link ? device_link(interface) : ""));
   } else {
     const std::string port = interface + "/" + a.tty;
-    records = tty_block(port, a.tty, ids) +
-              block(port, "E: SUBSYSTEM=usb-serial\nE: DRIVER=" + a.driver + "\n" +
-                              driver_link(port, "usb-serial", a.driver));
+    const std::string port_driver = kernel_port_driver(a);
+    records = tty_block(port, a.tty, ids + (a.device_link ? device_link(port) : "")) +
+              block(port, "E: SUBSYSTEM=usb-serial\nE: DRIVER=" + port_driver + "\n" +
+                              driver_link(port, "usb-serial", port_driver));
   }
-  records += block(interface, "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=" + a.driver +
-                                  "\n" + driver_link(interface, "usb", a.driver));
+  return records +
+         block(interface, "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=" + a.driver +
+                              "\nA: bInterfaceNumber=" + two_hex(a.interface_number) + "\n" +
+                              driver_link(interface, "usb", a.driver));
+}
+
+std::string usb_device_block(const fake_usb_adapter &a) {
+  const std::string device = usb_device_path(a);
   std::string attributes;
   if (a.sysfs_ids) {
     attributes = "A: idVendor=" + a.vendor + "\nA: idProduct=" + a.product_id + "\n";
-    if (!a.product.empty()) attributes += "A: product=" + a.product + "\n";
+    if (!a.product.empty()) attributes += text_attribute("product", a.product);
   }
-  records += block(device, "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n" + attributes +
-                               driver_link(device, "usb", "usb"));
+  // As sysfs formats them: "%2d" and "%02x".
+  const std::string interfaces = (a.interfaces < 10 ? " " : "") + std::to_string(a.interfaces);
+  const bool iad = a.device_class == "ef";
+  attributes += "A: bNumInterfaces=" + interfaces +
+                "\nA: bNumConfigurations=1\nA: bDeviceClass=" + a.device_class +
+                "\nA: bDeviceSubClass=" + (iad ? "02" : "00") +
+                "\nA: bDeviceProtocol=" + (iad ? "01" : "00") + "\n";
+  return block(device, "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n" + attributes +
+                           driver_link(device, "usb", "usb"));
+}
+
+}  // namespace
+
+std::string usb_adapter_record(const fake_usb_adapter &a) {
+  return usb_port_blocks(a) + usb_device_block(a);
+}
+
+std::string usb_multi_port_record(const std::vector<fake_usb_adapter> &ports) {
+  std::string records;
+  for (fake_usb_adapter port : ports) {
+    port.usb_port = ports.front().usb_port;
+    records += usb_port_blocks(port);
+  }
+  return records + usb_device_block(ports.front());
+}
+
+std::string ftdi_adapters_records(int count) {
+  std::string records;
+  for (int k = 0; k < count; ++k) {
+    const std::string bus = std::to_string(1 + k / 16);
+    fake_usb_adapter adapter{"usb" + bus + "/" + bus + "-" + std::to_string(1 + k % 16),
+                             "ttyUSB" + std::to_string(k),
+                             "ftdi_sio",
+                             "0403",
+                             "6001",
+                             "FT232R USB UART"};
+    adapter.device_link = true;
+    records += usb_adapter_record(adapter);
+  }
   return records;
 }
 
@@ -102,12 +187,60 @@ std::string bus_port_record(const std::string &tty, const std::string &bus,
          block(device, "E: SUBSYSTEM=" + bus + "\n" + driver_link(device, bus, driver));
 }
 
+std::string soc_port_record(const std::string &tty, const std::string &bus,
+                            const std::string &device_name, const std::string &driver) {
+  const std::string device = "/devices/platform/soc/" + device_name;
+  std::string tty_parent;
+  const std::string chain = serial_base_blocks(device, tty_parent);
+  return tty_block(tty_parent, tty, "A: type=4\n" + device_link(tty_parent)) + chain +
+         block(device, "E: SUBSYSTEM=" + bus + "\n" + driver_link(device, bus, driver));
+}
+
 std::string placeholder_record(const std::string &tty) {
   const std::string device = "/devices/platform/serial8250";
   std::string tty_parent;
   const std::string chain = serial_base_blocks(device, tty_parent);
   return tty_block(tty_parent, tty, "A: type=0\n") + chain +
          block(device, "E: SUBSYSTEM=platform\n" + driver_link(device, "platform", "serial8250"));
+}
+
+std::string placeholder_slots_record(int first, int count) {
+  const std::string device = "/devices/platform/serial8250";
+  const std::string ctrl = device + "/serial8250:0";
+  std::string records;
+  for (int k = first; k < first + count; ++k) {
+    const std::string port = ctrl + "/serial8250:0." + std::to_string(k);
+    records += tty_block(port, "ttyS" + std::to_string(k), "A: type=0\n" + device_link(port)) +
+               block(port, "E: SUBSYSTEM=serial-base\nE: DEVTYPE=port\n" +
+                               driver_link(port, "serial-base", "port"));
+  }
+  return records +
+         block(ctrl, "E: SUBSYSTEM=serial-base\nE: DEVTYPE=ctrl\n" +
+                         driver_link(ctrl, "serial-base", "ctrl")) +
+         block(device, "E: SUBSYSTEM=platform\n" + driver_link(device, "platform", "serial8250"));
+}
+
+std::string rfcomm_connected_record(const std::string &tty, const std::string &usb_port,
+                                    const std::string &address, int channel) {
+  const fake_usb_adapter dongle{usb_port, "", "btusb", "0a12", "0001", "CSR8510 A10"};
+  const std::string device = usb_host + usb_port;
+  const std::string interface = device + device.substr(device.rfind('/')) + ":1.0";
+  const std::string host = interface + "/bluetooth/hci0";
+  const std::string link = host + "/hci0:256";
+  return tty_block(link, tty,
+                   "A: address=" + address + "\nA: channel=" + std::to_string(channel) + "\n" +
+                       device_link(link)) +
+         block(link, "E: SUBSYSTEM=bluetooth\nE: DEVTYPE=link\n") +
+         block(host, "E: SUBSYSTEM=bluetooth\nE: DEVTYPE=host\n") +
+         block(interface, "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=btusb\n" +
+                              driver_link(interface, "usb", "btusb")) +
+         usb_device_block(dongle);
+}
+
+std::string rfcomm_bound_record(const std::string &tty, const std::string &address, int channel) {
+  return block("/devices/virtual/tty/" + tty, "N: " + tty + "\nE: DEVNAME=" + tty +
+                                                  "\nE: SUBSYSTEM=tty\nA: address=" + address +
+                                                  "\nA: channel=" + std::to_string(channel) + "\n");
 }
 
 std::string virtual_tty_record(const std::string &tty) {

@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: MIT
+// The CSV record and the live view over the real sensor link and console,
+// for main: each samples from an open sensor until it ends and returns the
+// exit status. Neither prints the banner, closes the port or closes the
+// console; main does those as on the plain run.
+#pragma once
+
+// Returned when the sensor's port went away during sampling: the caller
+// ends as on its not-found path (stderr line, not-found text, key, 1). The
+// live view has left the full screen by then.
+constexpr int view_status_port_gone = -1;
+// Standard output could not be written; the session has said so on stderr.
+constexpr int view_status_output_failed = 3;
+// The live view was asked for with no terminal on standard output.
+constexpr int view_status_no_terminal = 2;
+
+// The stderr line for a failed standard output, with the reason after it.
+extern const char view_output_failed_format[];
+
+// CSV on stdout: the header line, then one row per sample, flushed per row,
+// until a key is waiting (left unread, as on the plain run). 0 then.
+int run_csv_session(void);
+
+// The full-screen view on the terminal behind stdout, until a key other
+// than c (consumed). The port's texts (NULL or empty: not shown) are shown
+// in the title. ASCII only when force_ascii or when the terminal cannot show
+// UTF-8 block characters. 0 after the key; view_status_no_terminal (with a
+// stderr line) when stdout is no terminal.
+int run_view_session(const char *com_name, const char *device_node, const char *description,
+                     bool force_ascii);
