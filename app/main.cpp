@@ -12,6 +12,7 @@
 #include "rs232.h"
 #include "sensor_link.h"
 #include "silence_watch.h"
+#include "view_entry.h"
 
 #ifndef ORLANSE_VERSION
 #define ORLANSE_VERSION "unknown"
@@ -66,21 +67,31 @@ int end_not_found(void) {
   return status_not_found;
 }
 
-// One stderr line naming the port in use: COM number, device node and
-// description, as the directory lists them.
-void report_port_in_use(void) {
+// The port in use as the directory lists it: COM number, device node and
+// description.
+struct port_identity {
+  char com_name[16] = "";
   char node[PORT_DEVICE_NAME_SIZE] = "";
   char description[PORT_NAME_SIZE] = "";
+};
+
+port_identity identify_port(void) {
+  port_identity port;
+  std::snprintf(port.com_name, sizeof port.com_name, "COM%d", static_cast<int>(sensor_port));
   const int count = port_device_pickup_all();
   for (int i = 0; i < count; ++i) {
     if (get_port_number(i) != sensor_port) continue;
-    get_port_device_name2(i, node);
-    get_port_name(i, description);
+    get_port_device_name2(i, port.node);
+    get_port_name(i, port.description);
     break;
   }
-  std::fprintf(stderr, "orlanse_sensor: reading the sensor on COM%d (%s, %s)\n",
-               static_cast<int>(sensor_port), node[0] != '\0' ? node : "?",
-               description[0] != '\0' ? description : "?");
+  return port;
+}
+
+void report_port_in_use(const port_identity &port) {
+  std::fprintf(stderr, "orlanse_sensor: reading the sensor on %s (%s, %s)\n", port.com_name,
+               port.node[0] != '\0' ? port.node : "?",
+               port.description[0] != '\0' ? port.description : "?");
 }
 
 bool print_sample(const int32_t (&values)[6]) {
@@ -117,6 +128,22 @@ int sample_lines(void) {
   return 0;
 }
 
+// The CSV record or the live view, until a key; they end as the plain run
+// does.
+int run_session(const port_identity &port) {
+  const int status =
+      options.mode == output_mode::csv
+          ? run_csv_session()
+          : run_view_session(port.com_name, port.node, port.description, options.ascii);
+  if (status == view_status_port_gone) {
+    say("the sensor's serial port is gone");
+    return end_not_found();
+  }
+  sensor_close();
+  console_close();
+  return status;
+}
+
 // --help and --version print and end, touching no port.
 int print_and_end(const char *text) {
   if (!console_write(text)) {
@@ -151,6 +178,7 @@ int main(int argc, char **argv) {
     report_open_failure(opened);
     return end_not_found();
   }
-  report_port_in_use();
-  return sample_lines();
+  const port_identity port = identify_port();
+  report_port_in_use(port);
+  return options.mode == output_mode::lines ? sample_lines() : run_session(port);
 }
