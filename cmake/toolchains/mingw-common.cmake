@@ -26,4 +26,3 @@ set(CMAKE_CXX_FLAGS_INIT "-D_WIN32_WINNT=0x0601")
 # Release programs and DLLs ship without symbols.
 set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
 set(CMAKE_SHARED_LINKER_FLAGS_RELEASE_INIT "-s")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
