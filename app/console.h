@@ -51,3 +51,8 @@ bool console_screen_resized(void);
 
 // Whether the terminal shows UTF-8 block and braille characters.
 bool console_screen_unicode(void);
+
+// Writes UTF-8 text to stderr, whole, and flushes it: on Windows through the
+// console's wide-character API when stderr is a console, else in the ANSI
+// code page. False when it could not be written.
+bool console_write_error(const char *utf8_text);

@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include "rs232.h"
+#include "win32_dcb.h"
+#include "win32_errors.h"
 
 namespace {
 
@@ -49,46 +51,54 @@ serial_port *free_slot(void) {
   return nullptr;
 }
 
-// "\\.\COM5: <the system's text for error>", on one line.
-void note_open_failure(const char *path, DWORD error) {
-  int used = std::snprintf(open_failure, sizeof open_failure, "%s: ", path);
-  if (used < 0) used = 0;
-  char *reason = open_failure + used;
-  const DWORD room = static_cast<DWORD>(sizeof open_failure - static_cast<size_t>(used));
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                error, 0, reason, room, nullptr);
-  if (length == 0) {
-    std::snprintf(reason, room, "error %lu", static_cast<unsigned long>(error));
-    return;
+// Appends the system's text for error, as UTF-8, to open_failure at used.
+void append_system_text(int used, DWORD error) {
+  wchar_t wide[256];
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                error, 0, wide, sizeof wide / sizeof wide[0], nullptr);
+  while (length > 0 && (wide[length - 1] == L'\r' || wide[length - 1] == L'\n' ||
+                        wide[length - 1] == L' ' || wide[length - 1] == L'.')) {
+    --length;
   }
-  while (length > 0 &&
-         (reason[length - 1] == '\r' || reason[length - 1] == '\n' || reason[length - 1] == ' ')) {
-    reason[--length] = '\0';
+  char *reason = open_failure + used;
+  const int room = static_cast<int>(sizeof open_failure) - used;
+  const int bytes = length == 0 ? 0
+                                : WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length),
+                                                      reason, room - 1, nullptr, nullptr);
+  if (bytes <= 0) {
+    std::snprintf(reason, static_cast<size_t>(room), "error %lu",
+                  static_cast<unsigned long>(error));
+  } else {
+    reason[bytes] = '\0';
   }
 }
 
-// Raw 8N1 at baud with every kind of flow control off.
+// "\\.\COM5: <the system's text for error>[; <hint>]", on one line, UTF-8.
+void note_open_failure(const char *path, DWORD error) {
+  int used = std::snprintf(open_failure, sizeof open_failure, "%s: ", path);
+  if (used < 0 || used >= static_cast<int>(sizeof open_failure)) used = 0;
+  append_system_text(used, error);
+  const char *hint = win32_open_failure_hint(error);
+  if (hint != nullptr) {
+    const size_t length = std::strlen(open_failure);
+    std::snprintf(open_failure + length, sizeof open_failure - length, "; %s", hint);
+  }
+}
+
+// Raw 8N1 at baud with every kind of flow control off, and the event
+// character, on top of what the driver reports.
 bool set_line_settings(HANDLE handle, int32_t baud) {
+  // Queue sizes are a request that some drivers refuse; the defaults serve.
+  SetupComm(handle, win32_input_queue_bytes, win32_output_queue_bytes);
   DCB dcb = {};
   dcb.DCBlength = sizeof dcb;
   if (!GetCommState(handle, &dcb)) return false;
-  dcb.BaudRate = static_cast<DWORD>(baud);
-  dcb.ByteSize = 8;
-  dcb.Parity = NOPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  dcb.fBinary = TRUE;
-  dcb.fParity = FALSE;
-  dcb.fOutxCtsFlow = FALSE;
-  dcb.fOutxDsrFlow = FALSE;
-  dcb.fDtrControl = DTR_CONTROL_ENABLE;
-  dcb.fDsrSensitivity = FALSE;
-  dcb.fOutX = FALSE;
-  dcb.fInX = FALSE;
-  dcb.fErrorChar = FALSE;
-  dcb.fNull = FALSE;
-  dcb.fRtsControl = RTS_CONTROL_ENABLE;
-  dcb.fAbortOnError = FALSE;
-  return SetCommState(handle, &dcb) != FALSE;
+  win32_line_settings(dcb, static_cast<DWORD>(baud));
+  if (!SetCommState(handle, &dcb)) return false;
+  // Some drivers pass the event character on to the chip only while it is
+  // watched for; a driver without events samples just as well.
+  SetCommMask(handle, EV_RXFLAG);
+  return true;
 }
 
 // A read that returns as soon as one byte is there, or after wait_ms with
@@ -122,10 +132,10 @@ int fill_buffer(serial_port &port, ULONGLONG deadline) {
     if (asked >= deadline) return rs_timeout;
     const ULONGLONG wait_ms = deadline - asked;
     if (!set_read_wait(port.handle, static_cast<DWORD>(wait_ms))) return rs_gone;
-    // Any failure of an open port's read means the device is no longer
-    // usable: unplugged (access denied, bad command, device not connected),
-    // aborted or closed under us.
-    if (!ReadFile(port.handle, port.buffer, 1, &got, nullptr)) return rs_gone;
+    // A failed read is a driver's timeout or, for the rest, a port that is
+    // no longer usable (win32_read_failure).
+    if (!ReadFile(port.handle, port.buffer, 1, &got, nullptr))
+      return win32_read_failure(GetLastError());
     // An empty read ends only with its wait; one that ends well before is
     // an end of file: the other side has closed. Never spin on it.
     if (got == 0 && GetTickCount64() - asked + tick_slack_ms < wait_ms) return rs_gone;
@@ -133,7 +143,9 @@ int fill_buffer(serial_port &port, ULONGLONG deadline) {
   DWORD more = bytes_waiting(port.handle);
   if (more > sizeof port.buffer - 1) more = sizeof port.buffer - 1;
   DWORD taken = 0;
-  if (more > 0 && !ReadFile(port.handle, port.buffer + 1, more, &taken, nullptr)) return rs_gone;
+  if (more > 0 && !ReadFile(port.handle, port.buffer + 1, more, &taken, nullptr)) {
+    return win32_read_failure(GetLastError());
+  }
   port.start = 0;
   port.end = static_cast<int>(1 + taken);
   return 0;
@@ -193,13 +205,15 @@ int rs_close(int16_t port) {
 int rs_puts(int16_t port, const char *text) {
   serial_port *open = find_port(port);
   if (open == nullptr || text == nullptr) return rs_gone;
-  // One write: the driver's write timeout covers the whole text, so a
-  // short count means the port stopped taking bytes.
+  // One synchronous write: it returns once the driver has taken the text,
+  // and its timeout covers the whole text, so a short count (or, from some
+  // drivers, ERROR_SEM_TIMEOUT) means the port stopped taking bytes.
   const DWORD length = static_cast<DWORD>(std::strlen(text));
   DWORD written = 0;
-  if (!WriteFile(open->handle, text, length, &written, nullptr)) return rs_gone;
-  if (written < length) return rs_timeout;
-  return FlushFileBuffers(open->handle) ? 0 : rs_gone;
+  if (!WriteFile(open->handle, text, length, &written, nullptr)) {
+    return win32_write_failure(GetLastError());
+  }
+  return written < length ? rs_timeout : 0;
 }
 
 int rs_gets(int16_t port, char *buf, int size) {

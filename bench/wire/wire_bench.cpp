@@ -2,6 +2,9 @@
 // wire_bench: the real orlanse_sensor against the module simulator pacing
 // both directions at 9600 baud 8N1, on a fake FTDI adapter. Prints figures,
 // never pass/fail: samples per second as a ratio to what the wire allows,
+// with the replies handed over at once, through a simulated FTDI chip with
+// its default 16 ms latency timer, and through the same chip with the timer
+// as the program sets it (it lowers the adapter's latency_timer to 1 ms);
 // CPU time per sample, time from start to the first sample line, and the
 // delay from a key press to the program's end.
 //
@@ -61,11 +64,54 @@ struct run_figures {
 
 constexpr std::size_t banner_lines = 2;
 
+// How the simulated adapter hands the module's replies to the host.
+enum class chip_timer {
+  none,            // at once, as the bytes leave the line
+  default_16,      // an FTDI chip with its 16 ms latency timer, whatever the program asks
+  as_program_sets  // the same chip, its timer read from the latency_timer the program writes
+};
+
+const char *chip_timer_name(chip_timer timer) {
+  switch (timer) {
+    case chip_timer::none: return "no latency timer";
+    case chip_timer::default_16: return "16 ms latency timer";
+    case chip_timer::as_program_sets: break;
+  }
+  return "16 ms timer, program's own settings";
+}
+
+// What a real usb-serial port has besides the record: the tty's device link
+// and the FTDI latency timer, at its default of 16 ms. Returns the path of
+// the timer's attribute in the bed.
+std::string add_latency_timer(const adapter_bed &bed) {
+  const std::string port = bed.root() + ftdi_adapter_syspath(0) + "/1-2:1.0/ttyUSB0";
+  const std::string device_link = port + "/tty/ttyUSB0/device";
+  unlink(device_link.c_str());
+  if (symlink("../../../ttyUSB0", device_link.c_str()) != 0) {
+    std::fprintf(stderr, "wire_bench: cannot link %s\n", device_link.c_str());
+  }
+  const std::string attribute = port + "/latency_timer";
+  if (std::FILE *file = std::fopen(attribute.c_str(), "w")) {
+    std::fputs("16\n", file);
+    std::fclose(file);
+  }
+  return attribute;
+}
+
+ftdi_release_options chip_options(chip_timer timer, const std::string &attribute) {
+  ftdi_release_options chip;
+  chip.enabled = timer != chip_timer::none;
+  chip.latency_ms = 16;
+  if (timer == chip_timer::as_program_sets) chip.latency_file = attribute;
+  return chip;
+}
+
 // One run: the program samples until `samples` lines have arrived, then,
 // press_delay later (so the key falls at various points of an exchange), a
 // key ends it. A silent module answers the opening and no sample request.
 run_figures measure_run(std::size_t samples, bool silent_module,
-                        std::chrono::milliseconds press_delay = 0ms) {
+                        std::chrono::milliseconds press_delay = 0ms,
+                        chip_timer timer = chip_timer::none) {
   run_figures figures;
   adapter_bed bed(ftdi_adapter_record(0));
   if (!bed.ok()) {
@@ -74,6 +120,7 @@ run_figures measure_run(std::size_t samples, bool silent_module,
   }
   sim_options options;
   options.pace = true;
+  options.ftdi = chip_options(timer, add_latency_timer(bed));
   options.samples = {sim_raw(std::string(sample_reply, std::strlen(sample_reply) - 2))};
   // Silent: the opening is answered, sample requests never are.
   if (silent_module) options.samples = {sim_raw("", true, 3600 * 1000)};
@@ -214,11 +261,20 @@ int main(int argc, char **argv) {
               wire_bytes_per_second);
   std::fflush(stdout);
 
-  const run_figures long_run = measure_run(samples, false);
-  if (!long_run.ok) {
-    std::fprintf(stderr, "wire_bench: the long run failed\n");
-    return 1;
+  run_figures long_run;
+  for (const chip_timer timer :
+       {chip_timer::none, chip_timer::default_16, chip_timer::as_program_sets}) {
+    const run_figures run = measure_run(samples, false, 0ms, timer);
+    if (!run.ok) {
+      std::fprintf(stderr, "wire_bench: the run with %s failed\n", chip_timer_name(timer));
+      return 1;
+    }
+    std::printf("%-36s %.2f samples/s, ratio %.3f (%zu samples)\n", chip_timer_name(timer),
+                run.rate, run.rate / limit, run.samples);
+    std::fflush(stdout);
+    if (timer == chip_timer::none) long_run = run;
   }
+  std::printf("figures below: the run with no latency timer\n");
   const double cpu = long_run.user_s + long_run.sys_s;
   std::printf("measured                        %.2f samples/s over %zu samples\n", long_run.rate,
               long_run.samples);

@@ -19,3 +19,11 @@ set(CMAKE_OBJDUMP ${mingw_triplet}-objdump CACHE FILEPATH "")
 
 # Every program links the C and C++ runtimes in: no MinGW DLL to carry.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# Nothing newer than Windows 7 may slip in through the headers.
+set(CMAKE_C_FLAGS_INIT "-D_WIN32_WINNT=0x0601")
+set(CMAKE_CXX_FLAGS_INIT "-D_WIN32_WINNT=0x0601")
+
+# Release programs and DLLs ship without symbols.
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
+set(CMAKE_SHARED_LINKER_FLAGS_RELEASE_INIT "-s")

@@ -33,8 +33,11 @@ public:
 
 private:
   HKEY key_ = nullptr;
-  // The second read of a value asks for its name again; it lands here.
-  char name_[256] = {};
+  // The text of the value last read, as the registry gave it (it may lack
+  // its NUL), and which value it belongs to.
+  char text_[256] = {};
+  int text_length_ = -1;
+  int text_index_ = -1;
 };
 
 // Byte length of the character at text in code page code_page: 2 for a lead

@@ -38,7 +38,11 @@ void hang_up(int fd) {
 class player {
 public:
   player(int fd, const sim_options &options, sim_log *log, int stop_fd)
-      : fd_(fd), options_(options), log_(log), stop_fd_(stop_fd) {}
+      : fd_(fd),
+        options_(options),
+        log_(log),
+        stop_fd_(stop_fd),
+        chip_(options.ftdi, sim_clock::now()) {}
 
   sim_end run();
 
@@ -52,6 +56,8 @@ private:
   }
   bool wait_writable();
   step send(const std::string &bytes);
+  step send_through_chip(const std::string &bytes);
+  step chip_sends(std::string &held, sim_clock::time_point at);
   step take_bytes(const char *bytes, std::size_t count, sim_clock::time_point read_at);
   step answer(const std::string &command, sim_clock::time_point received);
 
@@ -64,6 +70,7 @@ private:
   sim_clock::time_point wire_out_{};  // when our last byte ended on the wire
   std::size_t next_sample_ = 0;
   int samples_sent_ = 0;
+  ftdi_release chip_;
 };
 
 bool player::stop_requested() {
@@ -101,6 +108,7 @@ bool player::wait_writable() {
 
 // Writes bytes, one per byte time when paced.
 player::step player::send(const std::string &bytes) {
+  if (options_.ftdi.enabled) return send_through_chip(bytes);
   // A burst goes out back to back from when the line is free: each byte ends
   // one byte time after the previous, however late a wake-up came, so that
   // oversleeping never stretches the wire.
@@ -127,6 +135,52 @@ player::step player::send(const std::string &bytes) {
       return step::write_failed;
     }
   }
+  return step::go_on;
+}
+
+// The bytes leave the line into the chip, one per byte time when paced, and
+// reach the host when the chip sends what it holds (ftdi_release).
+player::step player::send_through_chip(const std::string &bytes) {
+  chip_.read_latency();
+  auto last_in = sim_clock::now();
+  if (options_.pace && wire_out_ < last_in) wire_out_ = last_in;
+  std::string held;
+  for (const char byte : bytes) {
+    const auto at = options_.pace ? wire_out_ + sim_byte_time : sim_clock::now();
+    if (!held.empty() && chip_.next_expiry(last_in) < at) {
+      const step sent = chip_sends(held, chip_.next_expiry(last_in));
+      if (sent != step::go_on) return sent;
+    }
+    if (!sleep_until(at)) return step::stopped;
+    if (options_.pace) wire_out_ = at;
+    last_in = at;
+    held += byte;
+    if (chip_.take(byte)) {
+      const step sent = chip_sends(held, at);
+      if (sent != step::go_on) return sent;
+    }
+  }
+  return held.empty() ? step::go_on : chip_sends(held, chip_.next_expiry(last_in));
+}
+
+// At `at`, the chip sends the host what it holds.
+player::step player::chip_sends(std::string &held, sim_clock::time_point at) {
+  if (!sleep_until(at)) return step::stopped;
+  std::size_t done = 0;
+  while (done < held.size()) {
+    const ssize_t written = write(fd_, held.data() + done, held.size() - done);
+    if (written > 0) {
+      done += static_cast<std::size_t>(written);
+    } else if (written < 0 && errno == EINTR) {
+      continue;
+    } else if (written < 0 && errno == EAGAIN) {
+      if (!wait_writable()) return stop_requested() ? step::stopped : step::write_failed;
+    } else {
+      return step::write_failed;
+    }
+  }
+  held.clear();
+  chip_.sent(at);
   return step::go_on;
 }
 

@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "ftdi_release.h"
+
 using sim_clock = std::chrono::steady_clock;
 
 // Time of one byte on a 9600 baud 8N1 line (start, 8 data, stop bit).
@@ -58,6 +60,9 @@ struct sim_options {
   // When the peer hangs up after it has sent something: true ends the play,
   // false waits for the next peer (for peers that open the port repeatedly).
   bool end_on_hangup = true;
+  // Replies pass through a model of an FTDI chip's release of received
+  // bytes (latency timer, event character) on their way to the host.
+  ftdi_release_options ftdi;
   // Called on the playing thread for every command received.
   std::function<void(const sim_command &)> on_command;
 };

@@ -34,7 +34,11 @@ const char usage_text[] =
     "  --log FILE         write each command received, with its time in seconds\n"
     "  --keep-going       keep playing when the peer closes the port\n"
     "  --hold             keep the pty's slave side open too: the port never\n"
-    "                     hangs up, and the play lasts until killed\n";
+    "                     hangs up, and the play lasts until killed\n"
+    "  --ftdi-latency MS  release replies as an FTDI chip does, with a latency\n"
+    "                     timer of MS milliseconds\n"
+    "  --ftdi-latency-file PATH  the same, taking the timer from PATH at each reply\n"
+    "  --ftdi-event-char N  the chip's event character (a byte value, 10 for LF)\n";
 
 int stop_pipe[2] = {-1, -1};
 
@@ -96,6 +100,21 @@ int parse_options(int argc, char **argv, cli_options &options) {
       if (!read_script(argv[++i], options.play.samples)) {
         std::fprintf(stderr, "sensor_sim: cannot read %s: %s\n", argv[i], std::strerror(errno));
         return 1;
+      }
+    } else if (arg == "--ftdi-latency" && has_value) {
+      options.play.ftdi.enabled = true;
+      if (!parse_count(argv[++i], options.play.ftdi.latency_ms) ||
+          options.play.ftdi.latency_ms == 0) {
+        return 2;
+      }
+    } else if (arg == "--ftdi-latency-file" && has_value) {
+      options.play.ftdi.enabled = true;
+      options.play.ftdi.latency_file = argv[++i];
+    } else if (arg == "--ftdi-event-char" && has_value) {
+      options.play.ftdi.enabled = true;
+      if (!parse_count(argv[++i], options.play.ftdi.event_char) ||
+          options.play.ftdi.event_char > 255) {
+        return 2;
       }
     } else if (arg == "--pty-link" && has_value) {
       options.link_path = argv[++i];

@@ -19,12 +19,21 @@ struct length_case {
 
 TEST(code_page_char_length, counts_lead_and_trail_bytes_as_one_character) {
   const length_case cases[] = {
-      {932, "A", 1},        {932, "\x82\xa0", 2},  // HIRAGANA A
-      {932, "\x92\x6e", 2},                        // a trail byte in the ASCII range
-      {932, "\xe0\x40", 2},                        // lead bytes of the upper range
-      {932, "\x82", 1},                            // a lead byte right before the NUL stands alone
-      {932, "\xb1", 1},                            // half-width katakana is one byte
-      {932, "", 1},         {1252, "\x82\xa0", 1}, {936, "\xb0\xa1", 2},
+      {932, "A", 1},
+      {932, "\x82\xa0", 2},  // HIRAGANA A
+      {932, "\x92\x6e", 2},  // a trail byte in the ASCII range
+      {932, "\xe0\x40", 2},  // lead bytes of the upper range
+      {932, "\x82", 1},      // a lead byte right before the NUL stands alone
+      {932, "\xb1", 1},      // half-width katakana is one byte
+      {932, "", 1},
+      {1252, "\x82\xa0", 1},
+      {936, "\xb0\xa1", 2},
+      // A UTF-8 ANSI code page: whole sequences, broken ones byte by byte.
+      {CP_UTF8, "\xe3\x81\x82", 3},  // HIRAGANA A
+      {CP_UTF8, "\xc3\xa9x", 2},
+      {CP_UTF8, "\xf0\x9f\x98\x80", 4},
+      {CP_UTF8, "\xe3\x81", 1},  // cut short before the NUL
+      {CP_UTF8, "\x82\xa0", 1},  // a trail byte alone
   };
   for (const length_case &c : cases) {
     EXPECT_EQ(code_page_char_length(c.code_page, c.text), c.length)
@@ -55,6 +64,19 @@ TEST(code_page_char_length, cuts_never_split_a_double_byte_character) {
   const std::string forty(40, 'x');
   copy_cut(slot, sizeof slot, forty.c_str(), cp932_length);
   EXPECT_EQ(std::string(slot), forty.substr(0, 31));
+}
+
+TEST(code_page_char_length, cuts_in_a_utf8_code_page_keep_whole_characters) {
+  const auto utf8_length = [](const char *text) { return code_page_char_length(CP_UTF8, text); };
+  const cut_case cases[] = {
+      {"AB\xe3\x81\x82\xe3\x81\x84", 3, 2},  // the cut would fall inside the first kana
+      {"AB\xe3\x81\x82\xe3\x81\x84", 4, 2},
+      {"AB\xe3\x81\x82\xe3\x81\x84", 5, 5},
+      {"AB\xe3\x81\x82\xe3\x81\x84", 7, 5},
+  };
+  for (const cut_case &c : cases) {
+    EXPECT_EQ(whole_char_prefix(c.text, c.max_bytes, utf8_length), c.kept) << c.text;
+  }
 }
 
 TEST(ansi_char_length, follows_the_system_code_page) {

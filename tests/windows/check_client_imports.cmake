@@ -1,8 +1,11 @@
 # SPDX-License-Identifier: MIT
-# Fails unless EXE imports from orlanse_sensor.exe exactly the names in
-# EXPECTED: a C program linked through the import library finds the exe's
-# exports under their exported names.
+# Fails unless EXE imports from DLL (orlanse_sensor.exe unless given)
+# exactly the names in EXPECTED: a C program linked through an import
+# library finds the exports under their exported names.
 cmake_minimum_required(VERSION 3.25)
+if(NOT DLL)
+  set(DLL orlanse_sensor.exe)
+endif()
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "${OBJDUMP} -p ${EXE} failed")
@@ -11,7 +14,7 @@ string(REPLACE "\n" ";" lines "${dump}")
 set(in_dll FALSE)
 set(imported "")
 foreach(line IN LISTS lines)
-  if(line MATCHES "DLL Name: orlanse_sensor.exe")
+  if(line MATCHES "DLL Name: ${DLL}")
     set(in_dll TRUE)
   elseif(in_dll AND line MATCHES "^[ \t]*[0-9a-f]+[ \t]+[0-9]+[ \t]+([^ \t]+)$")
     list(APPEND imported "${CMAKE_MATCH_1}")
@@ -23,6 +26,6 @@ list(SORT imported)
 set(expected ${EXPECTED})
 list(SORT expected)
 if(NOT imported STREQUAL expected)
-  message(FATAL_ERROR "imports from orlanse_sensor.exe:\n  ${imported}\nexpected:\n  ${expected}")
+  message(FATAL_ERROR "imports from ${DLL}:\n  ${imported}\nexpected:\n  ${expected}")
 endif()
 message(STATUS "the C program imports ${imported}")

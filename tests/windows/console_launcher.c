@@ -2,7 +2,11 @@
 /* console_launcher [--screen] OUT ERR PROGRAM: runs PROGRAM on a console of
  * its own that has no window, its stdout written to the file OUT and its
  * stderr to ERR, and turns every byte read from the launcher's own stdin
- * into a key press on that console. When stdin ends it waits for PROGRAM
+ * into a key press on that console, except the byte 0x03, which sends the
+ * console a Ctrl+C event (as pressing Ctrl+C does with QuickEdit's
+ * processed input). The console's input mode just before the first byte
+ * is acted on and once PROGRAM has ended go to the launcher's stdout as
+ * "input mode: BEFORE AFTER" (hex). When stdin ends it waits for PROGRAM
  * (30 s at most, then ends it and exits 124) and exits with PROGRAM's
  * status. With --screen, PROGRAM writes to the console itself, and once it
  * has ended the launcher writes the console's text to OUT as UTF-8, one line
@@ -82,6 +86,9 @@ int main(int argc, char **argv) {
   PROCESS_INFORMATION process;
   HANDLE console_input;
   DWORD status = 0;
+  DWORD mode_before = 0;
+  BOOL mode_taken = FALSE;
+  DWORD mode_after = 0;
   char key;
   DWORD got;
   const int screen = argc == 5 && strcmp(argv[1], "--screen") == 0;
@@ -121,8 +128,16 @@ int main(int argc, char **argv) {
   if (console_input == INVALID_HANDLE_VALUE) {
     fprintf(stderr, "console_launcher: cannot reach the program's console\n");
   }
+  /* The launcher shares the console: it must outlive the Ctrl+C it sends. */
+  SetConsoleCtrlHandler(NULL, TRUE);
   while (ReadFile(own_input, &key, 1, &got, NULL) && got == 1) {
-    if (console_input != INVALID_HANDLE_VALUE) press_key(console_input, key);
+    if (console_input == INVALID_HANDLE_VALUE) continue;
+    if (!mode_taken) mode_taken = GetConsoleMode(console_input, &mode_before);
+    if (key == 0x03) {
+      GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    } else {
+      press_key(console_input, key);
+    }
   }
 
   if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0) {
@@ -131,6 +146,10 @@ int main(int argc, char **argv) {
     return 124;
   }
   GetExitCodeProcess(process.hProcess, &status);
+  if (console_input != INVALID_HANDLE_VALUE && GetConsoleMode(console_input, &mode_after)) {
+    printf("input mode: %lx %lx\n", mode_before, mode_after);
+    fflush(stdout);
+  }
   if (screen && !save_screen(out_path)) return 125;
   return (int)status;
 }

@@ -121,6 +121,7 @@ TEST_F(directory_over_registry, skips_values_that_are_not_text_or_do_not_fit) {
   // enumeration must go on past them.
   install({}, {{"\\Device\\A_Long", "COM8" + std::string(300, 'x')},
                {"\\Device\\B_Binary", "COM6", false},
+               {"\\Device\\B_Binary_Large", "COM4" + std::string(1000, 'y'), false},
                {"\\Device\\C_Serial", "COM2"}});
   ASSERT_EQ(port_device_scan(), 1);
   ASSERT_EQ(port_device_pickup_all(), 1);

@@ -120,7 +120,7 @@ class ProgramRun:
     """orlanse_sensor.exe through the console launcher: stdout and stderr go
     to files, bytes written to the launcher become key presses."""
 
-    def __init__(self, session, program, launcher, screen=False, env=None):
+    def __init__(self, session, program, launcher, screen=False, env=None, capture=False):
         self.out = os.path.join(session.work, "out.txt")
         self.err = os.path.join(session.work, "err.txt")
         for path in (self.out, self.err):
@@ -129,8 +129,8 @@ class ProgramRun:
         options = ["--screen"] if screen else []
         self.process = subprocess.Popen(
             [WINE, launcher, *options, "Z:" + self.out, "Z:" + self.err, "Z:" + program],
-            env=env or session.env, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL)
+            env=env or session.env, stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE if capture else subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def output(self):
         try:
@@ -156,10 +156,11 @@ class ProgramRun:
             time.sleep(0.1)
         return False
 
-    def press_key_and_wait(self):
-        """Presses a key; returns the program's status (None if it hangs)."""
+    def press_key_and_wait(self, key=b"q"):
+        """Presses a key (b"\x03": Ctrl+C); returns the program's status
+        (None if it hangs)."""
         try:
-            self.process.stdin.write(b"q")
+            self.process.stdin.write(key)
             self.process.stdin.close()
         except BrokenPipeError:
             pass
@@ -353,8 +354,48 @@ def case_console_screen(session, program, launcher):
     return failures, run
 
 
+QUICK_EDIT = 0x40
+CTRL_C_STATUS = 0xC000013A & 0xFF  # what reaches Linux of Windows' Ctrl+C status
+
+
+def launcher_modes(run):
+    """The console's input mode while sampling and after the program ended,
+    as the launcher reports them; (None, None) when it did not."""
+    text = run.process.stdout.read().decode("ascii", "replace")
+    match = re.search(r"input mode: ([0-9a-f]+) ([0-9a-f]+)", text)
+    return (int(match.group(1), 16), int(match.group(2), 16)) if match else (None, None)
+
+
+def case_quick_edit_and_ctrl_c(session, program, launcher):
+    """QuickEdit is off while sampling; a key and Ctrl+C alike put the
+    console's mode back. Ctrl+C ends the program as Windows does, with no
+    word of a lost port and nothing after the samples."""
+    failures = []
+    run = None
+    for key, expected_status in ((b"q", 0), (b"\x03", CTRL_C_STATUS)):
+        sim = session.start_sim([FIRST_REPLY])
+        run = ProgramRun(session, program, launcher, capture=True)
+        check(failures, run.wait_for(lambda out: len(sample_lines(out)) >= 2, 30),
+              f"two sample lines within 30 s ({key!r})")
+        status = run.press_key_and_wait(key)
+        sampling, after = launcher_modes(run)
+        check(failures, status == expected_status,
+              f"status {expected_status} after {key!r} (got {status})")
+        check(failures, sampling is not None and not sampling & QUICK_EDIT,
+              f"QuickEdit off while sampling ({key!r}): mode {sampling}")
+        check(failures, after is not None and after & QUICK_EDIT,
+              f"QuickEdit back on after {key!r}: mode {after}")
+        lines = sample_lines(run.output())
+        check(failures, lines and all(line == FIRST_SAMPLE for line in lines),
+              f"only sample lines after {key!r}; got {lines[-2:]!r}")
+        check(failures, run.errors() == "", f"nothing on stderr after {key!r}: {run.errors()!r}")
+        stop_process(sim)
+    return failures, run
+
+
 CASES = [case_samples, case_not_found, case_silent_module, case_port_gone, case_port_cannot_open,
-         case_key_waiting_first, case_over_long_replies, case_paced_wire, case_console_screen]
+         case_key_waiting_first, case_over_long_replies, case_paced_wire, case_console_screen,
+         case_quick_edit_and_ctrl_c]
 
 
 def main():
