@@ -223,6 +223,10 @@ bool console_write(const char *utf8_text) {
   return written;
 }
 
+bool console_write_error(const char *utf8_text) {
+  return std::fputs(utf8_text, stderr) >= 0 && std::fflush(stderr) == 0;
+}
+
 const char *console_output_failure(void) { return std::strerror(output_errno); }
 
 bool console_screen_open(const char *leave_text) {

@@ -30,17 +30,28 @@ constexpr int status_output_failed = 3;
 
 program_options options;
 
-void say(const char *text) { std::fprintf(stderr, "orlanse_sensor: %s\n", text); }
+// One diagnostic line on stderr, through the console so that a system's
+// reason reads right on any code page.
+void say(const char *text) {
+  char line[640];
+  std::snprintf(line, sizeof line, "orlanse_sensor: %s\n", text);
+  console_write_error(line);
+}
+
+template <typename... Values>
+void say(const char *format, Values... values) {
+  char text[576];
+  std::snprintf(text, sizeof text, format, values...);
+  say(text);
+}
 
 // One line on stderr saying why the sensor could not be opened; stdout keeps
 // only the program's own texts.
 void report_open_failure(int code) {
   if (code == 2) {
-    say(rs_open_failure());
+    say("%s", rs_open_failure());
   } else if (options.port != nullptr) {
-    std::fprintf(stderr,
-                 "orlanse_sensor: no serial port %s; list_ports shows the ports there are\n",
-                 options.port);
+    say("no serial port %s; list_ports shows the ports there are", options.port);
   } else {
     say("no FTDI serial adapter found");
   }
@@ -48,7 +59,7 @@ void report_open_failure(int code) {
 
 // stdout is gone or failing: nothing more can be shown, so the run ends.
 int end_output_failed(void) {
-  std::fprintf(stderr, "orlanse_sensor: cannot write to stdout: %s\n", console_output_failure());
+  say("cannot write to stdout: %s", console_output_failure());
   sensor_close();
   console_close();
   return status_output_failed;
@@ -89,9 +100,8 @@ port_identity identify_port(void) {
 }
 
 void report_port_in_use(const port_identity &port) {
-  std::fprintf(stderr, "orlanse_sensor: reading the sensor on %s (%s, %s)\n", port.com_name,
-               port.node[0] != '\0' ? port.node : "?",
-               port.description[0] != '\0' ? port.description : "?");
+  say("reading the sensor on %s (%s, %s)", port.com_name, port.node[0] != '\0' ? port.node : "?",
+      port.description[0] != '\0' ? port.description : "?");
 }
 
 bool print_sample(const int32_t (&values)[6]) {
@@ -147,7 +157,7 @@ int run_session(const port_identity &port) {
 // --help and --version print and end, touching no port.
 int print_and_end(const char *text) {
   if (!console_write(text)) {
-    std::fprintf(stderr, "orlanse_sensor: cannot write to stdout: %s\n", console_output_failure());
+    say("cannot write to stdout: %s", console_output_failure());
     return status_output_failed;
   }
   return 0;
@@ -162,7 +172,8 @@ int main(int argc, char **argv) {
     case options_action::help: return print_and_end(help_text);
     case options_action::version: return print_and_end("orlanse_sensor " ORLANSE_VERSION "\n");
     case options_action::usage_error:
-      std::fprintf(stderr, "orlanse_sensor: %s\n%s", error, usage_line);
+      say("%s", error);
+      console_write_error(usage_line);
       return status_usage;
     case options_action::run: break;
   }
