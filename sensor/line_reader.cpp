@@ -13,9 +13,13 @@ int ms_left(long long deadline) {
 }
 
 // Refills the buffer when it is empty: 0 when a byte waits, rs_timeout when
-// none came before deadline, rs_gone.
-int fill(line_reader *reader, const serial_byte_source *source, long long deadline) {
+// none came before deadline, rs_gone. The first read of a call is made even
+// at the deadline, to take what has arrived; later ones are not, so bytes
+// that keep coming cannot hold a call past its deadline.
+int fill(line_reader *reader, const serial_byte_source *source, long long deadline, int *reads) {
   if (reader->head < reader->tail) return 0;
+  if (*reads > 0 && rs_clock_ms() >= deadline) return rs_timeout;
+  ++*reads;
   const int count =
       source->read(source->context, reader->buffer, line_reader_buffer_size, ms_left(deadline));
   if (count <= 0) return count < 0 ? count : rs_timeout;
@@ -25,8 +29,9 @@ int fill(line_reader *reader, const serial_byte_source *source, long long deadli
 }
 
 // The next byte before deadline: 0..255, rs_timeout or rs_gone.
-int next_byte(line_reader *reader, const serial_byte_source *source, long long deadline) {
-  const int filled = fill(reader, source, deadline);
+int next_byte(line_reader *reader, const serial_byte_source *source, long long deadline,
+              int *reads) {
+  const int filled = fill(reader, source, deadline, reads);
   if (filled != 0) return filled;
   return reader->buffer[reader->head++];
 }
@@ -57,8 +62,9 @@ int line_reader_gets(line_reader *reader, const serial_byte_source *source, char
   buf[0] = '\0';
   const long long deadline = rs_clock_ms() + wait_ms;
   int length = 0;
+  int reads = 0;
   for (;;) {
-    const int byte = next_byte(reader, source, deadline);
+    const int byte = next_byte(reader, source, deadline, &reads);
     if (byte < 0) {
       buf[length] = '\0';
       return byte;
@@ -74,7 +80,8 @@ int line_reader_gets(line_reader *reader, const serial_byte_source *source, char
 }
 
 int line_reader_getch(line_reader *reader, const serial_byte_source *source, int wait_ms) {
-  const int byte = next_byte(reader, source, rs_clock_ms() + wait_ms);
+  int reads = 0;
+  const int byte = next_byte(reader, source, rs_clock_ms() + wait_ms, &reads);
   if (byte >= 0) reader->after_cr = false;
   return byte;
 }
@@ -97,6 +104,7 @@ int line_reader_drain(line_reader *reader, const serial_byte_source *source, int
     // hold the caller.
     if (now >= deadline) return rs_timeout;
     const long long until = *line_ends > 0 || quiet_until > deadline ? deadline : quiet_until;
-    if (fill(reader, source, until) == rs_gone) return rs_gone;
+    int reads = 0;
+    if (fill(reader, source, until, &reads) == rs_gone) return rs_gone;
   }
 }

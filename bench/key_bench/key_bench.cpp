@@ -27,7 +27,10 @@ constexpr auto patience = 60s;
 // One run: the key falls offset after the case is under way. The delay, or
 // negative when the run failed.
 long long key_to_exit_ms(const hostile_module &c, milliseconds offset) {
-  module_scenario module(c.options);
+  // At the pace of the 9600 baud wire, as a real module answers.
+  sim_options options = c.options;
+  options.pace = true;
+  module_scenario module(options);
   if (!module.bed.ok()) return -1;
   program_run program;
   if (!program.started()) return -1;
