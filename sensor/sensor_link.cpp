@@ -32,11 +32,11 @@ namespace {
 
 constexpr int ftdi_bus_type = 2;
 constexpr int32_t sensor_baud = 9600;
-constexpr int request_ms = 1000;       // deadline of one request
-constexpr int further_wait_ms = 50;    // a USB adapter holds bytes up to 16 ms
-constexpr int quiet_ms = 50;           // quiet before a command after a fault
+constexpr int request_ms = 1000;         // deadline of one request
+constexpr int further_wait_ms = 50;      // a USB adapter holds bytes up to 16 ms
+constexpr int quiet_ms = 50;             // quiet before a command after a fault
 constexpr int drain_then_send_ms = 250;  // longer drains leave the command to the next call
-constexpr int forget_owed_ms = 5000;   // silence after which owed lines are given up
+constexpr int forget_owed_ms = 5000;     // silence after which owed lines are given up
 
 const char *const opening_commands[] = {"0F\r\n", "050027950000\r\n", "0DF3\r\n", "27\r\n",
                                         "21\r\n"};
@@ -47,10 +47,10 @@ const char follow_up_command[] = "21\r\n";
 
 bool link_open = false;  // sensor_open opened link_port; sensor_close not yet called
 int16_t link_port = 0;
-bool port_gone = false;       // a serial call reported the port gone
-int owed_lines = 0;           // reply lines given up on that may still come
-long long owed_since_ms = 0;  // when the first of them was given up on
-bool settle = false;          // wait for a quiet line before the next command
+bool port_gone = false;        // a serial call reported the port gone
+int owed_lines = 0;            // reply lines given up on that may still come
+long long owed_since_ms = 0;   // when the first of them was given up on
+bool settle = false;           // wait for a quiet line before the next command
 bool further_expected = true;  // the module sends a character after each line
 
 enum class exchange_result {
@@ -231,8 +231,8 @@ int open_chosen_port(void) {
   const int command_count = static_cast<int>(sizeof opening_commands / sizeof opening_commands[0]);
   for (int i = 0; i < command_count; ++i) {
     int length = 0;
-    const exchange_result result = exchange(opening_commands[i], reply, sizeof reply,
-                                            rs_clock_ms() + request_ms, &length);
+    const exchange_result result =
+        exchange(opening_commands[i], reply, sizeof reply, rs_clock_ms() + request_ms, &length);
     if (result == exchange_result::gone) {
       port_gone = true;
       return 0;  // reported by the first sensor_read

@@ -47,7 +47,8 @@ std::string case_name(const testing::TestParamInfo<hostile_module> &info) {
   std::string name;
   for (const char *p = info.param.name; *p != '\0'; ++p) {
     const char ch = *p;
-    const bool alnum = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9');
+    const bool alnum =
+        (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9');
     name += alnum ? ch : '_';
   }
   return name;

@@ -47,9 +47,9 @@ struct fake_wire {
   std::string last_command;
   int opening_commands = 0;
   bool last_exchange_had_line = true;
-  bool sample_line_read = false;  // a reply line to "29" came in this request
+  bool sample_line_read = false;        // a reply line to "29" came in this request
   bool gone_after_sample_line = false;  // and the port went away right after it
-  std::string sample_line;        // that line as read, NULs included
+  std::string sample_line;              // that line as read, NULs included
   line_reader reader;
 };
 
@@ -241,17 +241,12 @@ bool read_one() {
   }
   for (int32_t value : values) FUZZ_CHECK(value == untouched);
   switch (outcome) {
-    case sensor_no_reply:
-      FUZZ_CHECK(!wire.sample_line_read && !wire.gone);
-      return true;
+    case sensor_no_reply: FUZZ_CHECK(!wire.sample_line_read && !wire.gone); return true;
     case sensor_bad_reply:
       FUZZ_CHECK(wire.sample_line_read && !well_formed && !wire.gone);
       return true;
-    case sensor_port_gone:
-      FUZZ_CHECK(wire.gone);
-      return false;
-    case sensor_sample_read:
-      break;
+    case sensor_port_gone: FUZZ_CHECK(wire.gone); return false;
+    case sensor_sample_read: break;
   }
   FUZZ_CHECK(!"sensor_read returned no outcome");
   return false;
@@ -275,8 +270,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   // All five commands go out unless the port went away or a key cut the
   // opening short after an exchange without a reply.
   if (!wire.gone) {
-    FUZZ_CHECK(wire.opening_commands == 5 ||
-               (wire.key_waiting && !wire.last_exchange_had_line));
+    FUZZ_CHECK(wire.opening_commands == 5 || (wire.key_waiting && !wire.last_exchange_had_line));
   }
   wire.sampling = true;
 

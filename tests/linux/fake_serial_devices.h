@@ -5,7 +5,6 @@
 
 #include <string>
 
-
 struct fake_usb_adapter {
   std::string usb_port;    // USB device under the host controller, e.g. "usb1/1-2"
   std::string tty;         // ttyUSB<i> (usb-serial) or ttyACM<i> (on the interface)

@@ -26,6 +26,7 @@ int main(int argc, char **argv) {
   }
   program.wait_exit(std::chrono::hours(24));
   const program_exit end = program.exit_info();
-  if (end.exited && end.status == 127) std::fprintf(stderr, "testbed_run: cannot run %s\n", argv[1]);
+  if (end.exited && end.status == 127)
+    std::fprintf(stderr, "testbed_run: cannot run %s\n", argv[1]);
   return end.exited ? end.status : 128 + end.signal_number;
 }

@@ -434,10 +434,7 @@ TEST_F(sensor_link_test, the_further_character_is_awaited_only_where_one_follows
   const fake_line cr_21{2, "21", '\r'};
   const fake_line lf_21{2, "21", '\n'};
   const further_case cases[] = {
-      {"CR LF: briefly after each line",
-       {cr, cr_21, cr, cr_21},
-       {},
-       {50, 50, 50, 50}},
+      {"CR LF: briefly after each line", {cr, cr_21, cr, cr_21}, {}, {50, 50, 50, 50}},
       {"LF only: never",
        {lf, lf_21, lf, lf_21},
        {rs_timeout, rs_timeout, rs_timeout, rs_timeout},

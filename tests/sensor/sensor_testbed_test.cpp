@@ -68,7 +68,9 @@ protected:
     return text;
   }
 
-  std::string read_master(std::size_t count) const { return read_for(master_, count, milliseconds(1000)); }
+  std::string read_master(std::size_t count) const {
+    return read_for(master_, count, milliseconds(1000));
+  }
 
   test_bed bed_{pnp_port_record("ttyS0", "00:00", "PNP0501", true) + ftdi_adapter_record(0)};
   int master_ = -1;
