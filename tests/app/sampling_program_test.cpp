@@ -125,8 +125,10 @@ TEST(opening, module_gets_the_commands_in_order_with_their_pauses) {
   ASSERT_TRUE(module.bed.ok()) << module.bed.error();
   program_run program(sensor_program_path(), true);
   ASSERT_TRUE(program.started()) << program.error();
-  const std::vector<std::string> expected = {"0F", "050027950000", "0DF3", "27", "21",
-                                             "29", "21",           "29",   "21"};
+  std::vector<std::string> expected = opening_commands();
+  for (int sample = 0; sample < 2; ++sample) {
+    expected.insert(expected.end(), {sample_command, follow_up_command});
+  }
   ASSERT_TRUE(module.sim.log().wait_for_commands(expected.size(), patience));
   press_key_and_expect_status(program, 0);
 

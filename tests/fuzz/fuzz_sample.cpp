@@ -22,6 +22,7 @@
 
 #include "fuzz_input.h"
 #include "line_reader.h"
+#include "module_protocol.h"
 #include "port_device.h"
 #include "rs232.h"
 #include "sensor_link.h"
@@ -147,9 +148,17 @@ int rs_puts(int16_t port, const char *text) {
   FUZZ_CHECK(port == fake_com && text != nullptr);
   wire.last_command = text;
   const std::string &command = wire.last_command;
-  FUZZ_CHECK(command == "0F\r\n" || command == "050027950000\r\n" || command == "0DF3\r\n" ||
-             command == "27\r\n" || command == "21\r\n" || command == "29\r\n");
-  if (!wire.sampling) ++wire.opening_commands;
+  bool known = command == std::string(sample_command) + "\r\n";
+  for (const std::string &opening : opening_commands())
+    known = known || command == opening + "\r\n";
+  FUZZ_CHECK(known);
+  if (!wire.sampling) {
+    // The opening's commands in their order.
+    FUZZ_CHECK(wire.opening_commands < 5 &&
+               command ==
+                   opening_commands()[static_cast<std::size_t>(wire.opening_commands)] + "\r\n");
+    ++wire.opening_commands;
+  }
   if (wire.gone) return rs_gone;
   if (!wire.sampling) return 0;
   const int call = wire.puts_calls++;

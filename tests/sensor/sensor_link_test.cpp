@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fake_serial.h"
+#include "module_protocol.h"
 #include "rs232.h"
 #include "sensor_link.h"
 
@@ -21,9 +22,9 @@ fake_port_row ftdi_row(int number) { return {number, "USB Serial Port", ftdi_id,
 
 std::vector<fake_call> opening_calls(int port) {
   std::vector<fake_call> calls{call_scan(), call_open(port, 9600)};
-  const char *const commands[] = {"0F\r\n", "050027950000\r\n", "0DF3\r\n", "27\r\n", "21\r\n"};
-  for (const char *command : commands) {
-    calls.insert(calls.end(), {call_puts(port, command), call_gets(port, 80), call_getch(port)});
+  for (const std::string &command : opening_commands()) {
+    calls.insert(calls.end(),
+                 {call_puts(port, command + "\r\n"), call_gets(port, 80), call_getch(port)});
     if (calls.size() == 5) calls.push_back(call_pause(250));
   }
   calls.push_back(call_pause(100));
@@ -317,8 +318,8 @@ TEST_F(sensor_link_test, a_silent_module_still_opens) {
   fake.gets_results.assign(5, fake_line{rs_timeout, ""});
   EXPECT_EQ(sensor_open(), 0);
   std::vector<fake_call> expected{call_scan(), call_open(5, 9600)};
-  for (const char *command : {"0F\r\n", "050027950000\r\n", "0DF3\r\n", "27\r\n", "21\r\n"}) {
-    expected.insert(expected.end(), {call_puts(5, command), call_gets(5, 80)});
+  for (const std::string &command : opening_commands()) {
+    expected.insert(expected.end(), {call_puts(5, command + "\r\n"), call_gets(5, 80)});
     if (expected.size() == 4) expected.push_back(call_pause(250));
   }
   expected.push_back(call_pause(100));
