@@ -13,10 +13,10 @@
 // - A reply line that did not come before its request's deadline is still
 //   owed: before the next command the link drops what arrives until every
 //   owed line has ended and the line has then been quiet briefly, so a late
-//   reply is never read as the answer to a later command. A module that
-//   owes lines and stays silent for several seconds is taken to have dropped
-//   them. A reply that is no sample is followed by the same brief quiet.
-//   Each call waits about a second at most, so a key is seen between calls.
+//   reply is never read as the answer to a later command. Lines still owed
+//   five seconds after the first was given up on are taken to be lost. A reply that is no sample is
+//   followed by the same brief quiet. Each call waits about a second at most, so a key is seen
+//   between calls.
 // - Once a serial call reports the port gone, the link stops using it.
 #include "sensor_link.h"
 
@@ -36,7 +36,7 @@ constexpr int request_ms = 1000;         // deadline of one request
 constexpr int further_wait_ms = 50;      // a USB adapter holds bytes up to 16 ms
 constexpr int quiet_ms = 50;             // quiet before a command after a fault
 constexpr int drain_then_send_ms = 250;  // longer drains leave the command to the next call
-constexpr int forget_owed_ms = 5000;     // silence after which owed lines are given up
+constexpr int forget_owed_ms = 5000;     // after this, owed lines are taken to be lost
 
 const char *const opening_commands[] = {"0F\r\n", "050027950000\r\n", "0DF3\r\n", "27\r\n",
                                         "21\r\n"};
