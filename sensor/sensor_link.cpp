@@ -14,9 +14,9 @@
 //   owed: before the next command the link drops what arrives until every
 //   owed line has ended and the line has then been quiet briefly, so a late
 //   reply is never read as the answer to a later command. Lines still owed
-//   five seconds after the first was given up on are taken to be lost. A reply that is no sample is
-//   followed by the same brief quiet. Each call waits about a second at most, so a key is seen
-//   between calls.
+//   five seconds after the first was given up on are taken to be lost. A
+//   reply that is no sample is followed by the same brief quiet. Each call
+//   waits about a second at most, so a key is seen between calls.
 // - Once a serial call reports the port gone, the link stops using it.
 #include "sensor_link.h"
 
