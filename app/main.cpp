@@ -51,6 +51,7 @@ int main(void) {
   console_write("\n");
   console_open();
 
+  sensor_set_key_check(console_key_waiting);
   const int opened = sensor_open();
   if (opened != 0) {
     report_open_failure(opened);
