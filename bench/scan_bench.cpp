@@ -23,7 +23,8 @@
 #include "com_numbering.h"
 #include "fake_serial_devices.h"
 #include "port_device.h"
-#include "umockdev_preload.h"
+#include "preload_environment.h"
+#include "test_bed.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The serial layer the sensor link talks through: one port, addressed by its
 // COM number, opened 9600 8N1 raw and exclusive. Implemented once per
-// platform (rs232_posix.cpp, rs232_win32.cpp).
+// platform (rs232_posix.cpp, rs232_win32.cpp) over the one line reader
+// (line_reader.h).
 #pragma once
 
 #include <cstdint>
@@ -24,16 +25,33 @@ int rs_close(int16_t port);
 // rs_gone (also for a port that is not open).
 int rs_puts(int16_t port, const char *text);
 
-// Reads one line ended by CR or LF into buf (size bytes): the terminator is
-// consumed, not stored; at most size - 1 bytes are stored and a NUL always
-// follows; the rest of an over-long line is dropped up to its end. About one
-// second for the whole line. Returns the stored length, rs_timeout or rs_gone
-// (what arrived of an unfinished line is left in buf); -1 when buf is NULL or
-// size is not positive.
+// Reads one line ended by CR, LF or CR LF into buf (size bytes): the
+// terminator is consumed, not stored, except that the LF of a CR LF is left
+// for rs_getch (and skipped by the next rs_gets); at most size - 1 bytes are
+// stored and a NUL always follows; the rest of an over-long line is dropped
+// up to its end. About one second for the whole line. Returns the stored
+// length, rs_timeout or rs_gone (what arrived of an unfinished line is left
+// in buf); -1 when buf is NULL or size is not positive.
 int rs_gets(int16_t port, char *buf, int size);
+
+// rs_gets with wait_ms for the whole line instead of about one second.
+int rs_gets_within(int16_t port, char *buf, int size, int wait_ms);
+
+// '\r' or '\n': the byte that ended the last line rs_gets read on port; 0
+// when none has ended yet.
+int rs_line_end(int16_t port);
 
 // Reads one byte within about one second: 0..255, rs_timeout or rs_gone.
 int rs_getch(int16_t port);
+
+// rs_getch within wait_ms; 0 takes only a byte that has already arrived.
+int rs_getch_within(int16_t port, int wait_ms);
+
+// Drops what arrives until *line_ends more line ends have gone by (a late
+// reply owed to a command given up on) and then nothing has arrived for
+// quiet_ms, waiting at most wait_ms in all. 0 when done; rs_timeout when the
+// wait ran out first (*line_ends says how many are still to come); rs_gone.
+int rs_drain(int16_t port, int *line_ends, int quiet_ms, int wait_ms);
 
 // Drops the bytes that have arrived and not been read, so that a late reply
 // cannot be taken for the answer to the next command. 0, or rs_gone.
@@ -46,3 +64,6 @@ const char *rs_open_failure(void);
 
 // Pauses the caller for ms milliseconds.
 void rs_pause(int ms);
+
+// Milliseconds on a monotonic clock, for deadlines.
+long long rs_clock_ms(void);

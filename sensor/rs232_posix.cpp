@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The serial layer on POSIX: COM numbers resolve to device nodes through the
-// directory's COM numbering; each open port keeps its descriptor and a small
-// read buffer. The descriptor stays non-blocking and every wait is a poll
-// bounded by a deadline on the monotonic clock.
+// The serial layer on POSIX: each open port keeps its descriptor and the
+// shared line reader (line_reader.h), fed by a poll-and-read byte source.
+// The descriptor stays non-blocking and every wait is a poll bounded by a
+// deadline on the monotonic clock. What is Linux's own (COM numbers, the
+// FTDI latency timer) lives in rs232_linux.cpp.
 #include "rs232_posix.h"
 #include "rs232.h"
 
@@ -20,17 +21,12 @@
 #include <cstring>
 #include <ctime>
 
-#ifdef __linux__
-#include <linux/serial.h>
-#endif
-
-#include "com_numbering.h"
+#include "line_reader.h"
 #include "port_claim_posix.h"
 
 namespace {
 
 constexpr int max_open_ports = 8;
-constexpr int read_buffer_size = 256;
 constexpr int line_deadline_ms = 1000;
 constexpr int byte_deadline_ms = 1000;
 // Writing a command: one second on top of its time on the wire.
@@ -42,9 +38,7 @@ struct port_slot {
   int fd;
   bool saved_ok;
   termios saved;  // the settings found at open, put back at close
-  unsigned char buffer[read_buffer_size];
-  int head;  // next unread byte
-  int tail;  // end of the bytes read
+  line_reader reader;
 };
 
 port_slot slots[max_open_ports];
@@ -100,47 +94,6 @@ void set_open_errno_failure(int16_t port, const char *node, int error) {
                 std::strerror(error), hint);
 }
 
-// Whether the kernel driver behind tty name (such as ttyUSB0) is driver,
-// read from the sysfs driver link.
-bool tty_has_driver(const char *name, const char *driver) {
-  char path[PATH_MAX];
-  std::snprintf(path, sizeof path, "/sys/class/tty/%s/device/driver", name);
-  char target[PATH_MAX];
-  const ssize_t length = readlink(path, target, sizeof target - 1);
-  if (length <= 0) return false;
-  target[length] = '\0';
-  const char *slash = std::strrchr(target, '/');
-  return std::strcmp(slash ? slash + 1 : target, driver) == 0;
-}
-
-// An FTDI adapter holds received bytes up to 16 ms before it sends them over
-// USB, which costs samples at 9600 baud. Ask for 1 ms: the low-latency flag
-// if the driver takes it, else the latency_timer attribute. Where neither is
-// allowed the port works as it is.
-void ask_low_latency(int fd, const char *node) {
-  const char *slash = std::strrchr(node, '/');
-  const char *name = slash ? slash + 1 : node;
-  if (!tty_has_driver(name, "ftdi_sio")) return;
-#ifdef __linux__
-  serial_struct serial;
-  if (ioctl(fd, TIOCGSERIAL, &serial) == 0) {
-    if (serial.flags & ASYNC_LOW_LATENCY) return;
-    serial.flags |= ASYNC_LOW_LATENCY;
-    if (ioctl(fd, TIOCSSERIAL, &serial) == 0) return;
-  }
-#else
-  (void)fd;
-#endif
-  char path[PATH_MAX];
-  std::snprintf(path, sizeof path, "/sys/class/tty/%s/device/latency_timer", name);
-  const int attribute = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
-  if (attribute < 0) return;
-  if (write(attribute, "1", 1) < 0) {
-    // Not allowed (no permission): the default timer still works, slower.
-  }
-  close(attribute);
-}
-
 // Waits until fd is ready for events or the deadline passes: the poll
 // events seen (> 0), rs_timeout or rs_gone.
 int wait_ready(int fd, short events, nanoseconds deadline) {
@@ -163,32 +116,30 @@ int wait_ready(int fd, short events, nanoseconds deadline) {
 
 bool hung_up(int revents) { return (revents & (POLLHUP | POLLERR)) != 0; }
 
-// Reads the next chunk into the slot's buffer: 0 when bytes arrived,
-// rs_timeout or rs_gone.
-int fill_buffer(port_slot &slot, nanoseconds deadline) {
+// The byte source of a port: one poll for the wait, one read for what has
+// arrived.
+int read_port(void *context, unsigned char *bytes, int size, int wait_ms) {
+  const int fd = *static_cast<const int *>(context);
+  const nanoseconds deadline = deadline_after_ms(wait_ms);
   for (;;) {
-    const int ready = wait_ready(slot.fd, POLLIN, deadline);
-    if (ready < 0) return ready;
-    const ssize_t count = read(slot.fd, slot.buffer, sizeof slot.buffer);
-    if (count > 0) {
-      slot.head = 0;
-      slot.tail = static_cast<int>(count);
-      return 0;
+    int ready = POLLIN;
+    if (wait_ms > 0) {
+      ready = wait_ready(fd, POLLIN, deadline);
+      if (ready < 0) return ready;
     }
+    const ssize_t count = read(fd, bytes, static_cast<std::size_t>(size));
+    if (count > 0) return static_cast<int>(count);
     if (count == 0) return rs_gone;  // end of file: hung up
-    if (errno == EINTR || (errno == EAGAIN && !hung_up(ready))) continue;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN && !hung_up(ready)) {
+      if (wait_ms == 0) return rs_timeout;
+      continue;
+    }
     return rs_gone;
   }
 }
 
-// The next byte of the port: 0..255, rs_timeout or rs_gone.
-int next_byte(port_slot &slot, nanoseconds deadline) {
-  if (slot.head == slot.tail) {
-    const int filled = fill_buffer(slot, deadline);
-    if (filled < 0) return filled;
-  }
-  return slot.buffer[slot.head++];
-}
+serial_byte_source source_of(port_slot &slot) { return {read_port, &slot.fd}; }
 
 void close_slot(port_slot &slot) {
   if (slot.saved_ok) tcsetattr(slot.fd, TCSANOW, &slot.saved);
@@ -296,7 +247,7 @@ int16_t rs_open_node(int16_t port, const char *node, int32_t baud) {
     close(fd);
     return -1;
   }
-  ask_low_latency(fd, node);
+  serial_tune_port(fd, node);
   tcflush(fd, TCIFLUSH);
 
   *slot = port_slot{};
@@ -307,15 +258,6 @@ int16_t rs_open_node(int16_t port, const char *node, int32_t baud) {
   slot->saved = saved;
   open_failure[0] = '\0';
   return 0;
-}
-
-int16_t rs_open(int16_t port, int32_t baud) {
-  char node[PATH_MAX];
-  if (!com_port_device_node(port, node, sizeof node)) {
-    std::snprintf(open_failure, sizeof open_failure, "COM%d: no such serial port", port);
-    return -1;
-  }
-  return rs_open_node(port, node, baud);
 }
 
 int rs_close(int16_t port) {
@@ -357,38 +299,49 @@ int rs_puts(int16_t port, const char *text) {
 }
 
 int rs_gets(int16_t port, char *buf, int size) {
+  return rs_gets_within(port, buf, size, line_deadline_ms);
+}
+
+int rs_gets_within(int16_t port, char *buf, int size, int wait_ms) {
   if (buf == nullptr || size <= 0) return -1;
   buf[0] = '\0';
   port_slot *slot = find_slot(port);
   if (slot == nullptr) return rs_gone;
-  const nanoseconds deadline = deadline_after_ms(line_deadline_ms);
-  int length = 0;
-  for (;;) {
-    const int byte = next_byte(*slot, deadline);
-    if (byte < 0) {
-      buf[length] = '\0';
-      return byte;
-    }
-    if (byte == '\r' || byte == '\n') break;
-    // Past size - 1 bytes the rest of the line is read and dropped.
-    if (length < size - 1) buf[length++] = static_cast<char>(byte);
-  }
-  buf[length] = '\0';
-  return length;
+  const serial_byte_source source = source_of(*slot);
+  return line_reader_gets(&slot->reader, &source, buf, size, wait_ms);
 }
 
-int rs_getch(int16_t port) {
+int rs_line_end(int16_t port) {
+  const port_slot *slot = find_slot(port);
+  return slot != nullptr ? slot->reader.line_end : 0;
+}
+
+int rs_getch(int16_t port) { return rs_getch_within(port, byte_deadline_ms); }
+
+int rs_getch_within(int16_t port, int wait_ms) {
   port_slot *slot = find_slot(port);
   if (slot == nullptr) return rs_gone;
-  return next_byte(*slot, deadline_after_ms(byte_deadline_ms));
+  const serial_byte_source source = source_of(*slot);
+  return line_reader_getch(&slot->reader, &source, wait_ms);
+}
+
+int rs_drain(int16_t port, int *line_ends, int quiet_ms, int wait_ms) {
+  port_slot *slot = find_slot(port);
+  if (slot == nullptr || line_ends == nullptr) return rs_gone;
+  const serial_byte_source source = source_of(*slot);
+  return line_reader_drain(&slot->reader, &source, line_ends, quiet_ms, wait_ms);
 }
 
 int rs_discard_input(int16_t port) {
   port_slot *slot = find_slot(port);
   if (slot == nullptr) return rs_gone;
-  slot->head = slot->tail = 0;
+  line_reader_clear(&slot->reader);
   if (tcflush(slot->fd, TCIFLUSH) != 0 && is_gone_errno(errno)) return rs_gone;
   return 0;
+}
+
+void serial_note_no_such_port(int16_t port) {
+  std::snprintf(open_failure, sizeof open_failure, "COM%d: no such serial port", port);
 }
 
 const char *rs_open_failure(void) { return open_failure; }
@@ -399,3 +352,5 @@ void rs_pause(int ms) {
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
 }
+
+long long rs_clock_ms(void) { return monotonic_now() / 1000000LL; }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Pieces of the POSIX serial layer that tests reach directly: the termios
-// settings as a pure function, and opening a given device node (a pty in the
-// tests) under a COM number without the directory lookup.
+// Pieces of the POSIX serial layer that tests and the Linux part reach
+// directly: the termios settings as a pure function, and opening a given
+// device node (a pty in the tests) under a COM number without the directory
+// lookup.
 #pragma once
 
 #include <termios.h>
@@ -21,3 +22,10 @@ speed_t serial_speed(int32_t baud);
 // rs_open for a known device node: opens node as COM port. -1 on failure,
 // with the cause kept for rs_open_failure().
 int16_t rs_open_node(int16_t port, const char *node, int32_t baud);
+
+// Notes for rs_open_failure() that no device node has COM number port.
+void serial_note_no_such_port(int16_t port);
+
+// What the platform does to a port just opened on node (fd): on Linux, asks
+// an FTDI adapter for a short latency timer (rs232_linux.cpp).
+void serial_tune_port(int fd, const char *node);

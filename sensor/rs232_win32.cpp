@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The serial layer on Windows: COM N is \\.\COMN, opened exclusively at
-// 9600 8N1 with no flow control. Every read waits in the driver
+// 9600 8N1 with no flow control. Lines are read by the shared line reader
+// (line_reader.h) over a byte source whose every wait is in the driver
 // (COMMTIMEOUTS) for at most what is left of the call's own deadline, kept on
 // GetTickCount64, so a slow drip of bytes cannot stretch a call.
 #include <windows.h>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "line_reader.h"
 #include "rs232.h"
 #include "win32_dcb.h"
 #include "win32_errors.h"
@@ -15,9 +17,8 @@
 namespace {
 
 constexpr int max_open_ports = 8;
-constexpr int read_buffer_size = 64;
-constexpr ULONGLONG line_deadline_ms = 1000;
-constexpr ULONGLONG getch_deadline_ms = 1000;
+constexpr int line_deadline_ms = 1000;
+constexpr int getch_deadline_ms = 1000;
 // A write waits about a second, plus the bytes' time on the wire (1.04 ms
 // each at 9600 baud 8N1; 2 ms covers slower rates too).
 constexpr DWORD write_deadline_ms = 1000;
@@ -28,9 +29,7 @@ constexpr ULONGLONG tick_slack_ms = 32;
 struct serial_port {
   HANDLE handle;  // nullptr: the slot is free
   int16_t number;
-  char buffer[read_buffer_size];  // bytes read but not yet taken
-  int start;
-  int end;
+  line_reader reader;
 };
 
 // Zero-filled at load time; no constructor runs.
@@ -120,45 +119,39 @@ DWORD bytes_waiting(HANDLE handle) {
   return ClearCommError(handle, &errors, &status) ? status.cbInQue : 0;
 }
 
-// Refills the port's buffer from the driver, waiting until deadline at most.
-// The wait is a read of one byte, which the driver ends as soon as a byte
-// is there (a longer read would wait for all its bytes); what else has
-// arrived by then is taken at once. 0 when bytes arrived, rs_timeout or
-// rs_gone.
-int fill_buffer(serial_port &port, ULONGLONG deadline) {
+// The byte source of a port: waits until deadline at most. The wait is a
+// read of one byte, which the driver ends as soon as a byte is there (a
+// longer read would wait for all its bytes); what else has arrived by then is
+// taken at once. The count, rs_timeout or rs_gone.
+int read_port(void *context, unsigned char *bytes, int size, int wait_ms) {
+  const HANDLE handle = *static_cast<const HANDLE *>(context);
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(wait_ms);
   DWORD got = 0;
   while (got == 0) {
     const ULONGLONG asked = GetTickCount64();
-    if (asked >= deadline) return rs_timeout;
-    const ULONGLONG wait_ms = deadline - asked;
-    if (!set_read_wait(port.handle, static_cast<DWORD>(wait_ms))) return rs_gone;
+    const ULONGLONG wait = deadline > asked ? deadline - asked : 0;
+    // With no time left only what has already arrived is taken.
+    if (wait == 0 && bytes_waiting(handle) == 0) return rs_timeout;
+    // The driver's shortest wait is 1 ms; bytes that are there end it at once.
+    if (!set_read_wait(handle, static_cast<DWORD>(wait > 0 ? wait : 1))) return rs_gone;
     // A failed read is a driver's timeout or, for the rest, a port that is
     // no longer usable (win32_read_failure).
-    if (!ReadFile(port.handle, port.buffer, 1, &got, nullptr))
-      return win32_read_failure(GetLastError());
+    if (!ReadFile(handle, bytes, 1, &got, nullptr)) return win32_read_failure(GetLastError());
     // An empty read ends only with its wait; one that ends well before is
     // an end of file: the other side has closed. Never spin on it.
-    if (got == 0 && GetTickCount64() - asked + tick_slack_ms < wait_ms) return rs_gone;
+    if (got == 0 && GetTickCount64() - asked + tick_slack_ms < wait) return rs_gone;
+    if (got == 0 && wait == 0) return rs_timeout;
   }
-  DWORD more = bytes_waiting(port.handle);
-  if (more > sizeof port.buffer - 1) more = sizeof port.buffer - 1;
+  DWORD more = bytes_waiting(handle);
+  if (more > static_cast<DWORD>(size - 1)) more = static_cast<DWORD>(size - 1);
   DWORD taken = 0;
-  if (more > 0 && !ReadFile(port.handle, port.buffer + 1, more, &taken, nullptr)) {
+  if (more > 0 && !ReadFile(handle, bytes + 1, more, &taken, nullptr)) {
     return win32_read_failure(GetLastError());
   }
-  port.start = 0;
-  port.end = static_cast<int>(1 + taken);
-  return 0;
+  return static_cast<int>(1 + taken);
 }
 
-// The next byte of the port (0..255) before deadline, rs_timeout or rs_gone.
-int next_byte(serial_port &port, ULONGLONG deadline) {
-  if (port.start == port.end) {
-    const int filled = fill_buffer(port, deadline);
-    if (filled != 0) return filled;
-  }
-  return static_cast<unsigned char>(port.buffer[port.start++]);
-}
+serial_byte_source source_of(serial_port &port) { return {read_port, &port.handle}; }
 
 }  // namespace
 
@@ -190,7 +183,8 @@ int16_t rs_open(int16_t port, int32_t baud) {
   }
   slot->handle = handle;
   slot->number = port;
-  slot->start = slot->end = 0;
+  line_reader_clear(&slot->reader);
+  slot->reader.line_end = 0;
   return 0;
 }
 
@@ -217,37 +211,48 @@ int rs_puts(int16_t port, const char *text) {
 }
 
 int rs_gets(int16_t port, char *buf, int size) {
+  return rs_gets_within(port, buf, size, line_deadline_ms);
+}
+
+int rs_gets_within(int16_t port, char *buf, int size, int wait_ms) {
   if (buf == nullptr || size <= 0) return -1;
   buf[0] = '\0';
   serial_port *open = find_port(port);
   if (open == nullptr) return rs_gone;
-  const ULONGLONG deadline = GetTickCount64() + line_deadline_ms;
-  int stored = 0;
-  for (;;) {
-    const int byte = next_byte(*open, deadline);
-    if (byte < 0) return byte;
-    if (byte == '\r' || byte == '\n') return stored;
-    // Past the buffer's room the rest of the line is read and dropped.
-    if (stored + 1 < size) {
-      buf[stored++] = static_cast<char>(byte);
-      buf[stored] = '\0';
-    }
-  }
+  const serial_byte_source source = source_of(*open);
+  return line_reader_gets(&open->reader, &source, buf, size, wait_ms);
 }
 
-int rs_getch(int16_t port) {
+int rs_line_end(int16_t port) {
+  const serial_port *open = find_port(port);
+  return open != nullptr ? open->reader.line_end : 0;
+}
+
+int rs_getch(int16_t port) { return rs_getch_within(port, getch_deadline_ms); }
+
+int rs_getch_within(int16_t port, int wait_ms) {
   serial_port *open = find_port(port);
   if (open == nullptr) return rs_gone;
-  return next_byte(*open, GetTickCount64() + getch_deadline_ms);
+  const serial_byte_source source = source_of(*open);
+  return line_reader_getch(&open->reader, &source, wait_ms);
+}
+
+int rs_drain(int16_t port, int *line_ends, int quiet_ms, int wait_ms) {
+  serial_port *open = find_port(port);
+  if (open == nullptr || line_ends == nullptr) return rs_gone;
+  const serial_byte_source source = source_of(*open);
+  return line_reader_drain(&open->reader, &source, line_ends, quiet_ms, wait_ms);
 }
 
 int rs_discard_input(int16_t port) {
   serial_port *open = find_port(port);
   if (open == nullptr) return rs_gone;
-  open->start = open->end = 0;
+  line_reader_clear(&open->reader);
   return PurgeComm(open->handle, PURGE_RXABORT | PURGE_RXCLEAR) ? 0 : rs_gone;
 }
 
 const char *rs_open_failure(void) { return open_failure; }
 
 void rs_pause(int ms) { Sleep(ms > 0 ? static_cast<DWORD>(ms) : 0); }
+
+long long rs_clock_ms(void) { return static_cast<long long>(GetTickCount64()); }

@@ -33,7 +33,9 @@ enum sensor_outcome {
 };
 
 // Requests and decodes one sample: geomagnetic axes 1-3, then acceleration
-// axes 1-3 (x10). Returns within about two seconds when the module is silent.
+// axes 1-3 (x10). A sample is a reply of exactly 24 hexadecimal digits.
+// Returns within about a second and a quarter whatever the module does;
+// while a late reply is still owed it sends nothing and reports no reply.
 // Once the port is gone, and when no port is open, returns sensor_port_gone
 // at once.
 sensor_outcome sensor_read(int32_t *geo1, int32_t *geo2, int32_t *geo3, int32_t *acc1,

@@ -5,10 +5,8 @@
 // 9600 baud and turns its vectors slowly; a key ends the program as usual.
 // The exit status is the program's (128 + signal when a signal ended it).
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -16,8 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "fake_serial_devices.h"
-#include "program_harness.h"
+#include "fixture.h"
 
 namespace {
 
@@ -55,11 +52,6 @@ void forward_signal(int signal_number) {
 // it. Keyboard signals reach it directly (same process group); the launcher
 // ignores them meanwhile and passes on SIGTERM and SIGHUP.
 int run_here(const char *path) {
-  const std::vector<std::string> environment = program_environment();
-  std::vector<char *> envp;
-  for (const std::string &entry : environment) envp.push_back(const_cast<char *>(entry.c_str()));
-  envp.push_back(nullptr);
-
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   struct sigaction forward {};
@@ -69,31 +61,26 @@ int run_here(const char *path) {
   sigaction(SIGQUIT, &ignore, &old_quit);
   sigaction(SIGTERM, &forward, &old_term);
   sigaction(SIGHUP, &forward, &old_hup);
-
-  const pid_t pid = fork();
-  if (pid == 0) {
-    sigaction(SIGINT, &old_int, nullptr);
-    sigaction(SIGQUIT, &old_quit, nullptr);
-    sigaction(SIGTERM, &old_term, nullptr);
-    sigaction(SIGHUP, &old_hup, nullptr);
-    char *const argv[] = {const_cast<char *>(path), nullptr};
-    execve(path, argv, envp.data());
-    _exit(127);
-  }
-  if (pid < 0) {
-    std::fprintf(stderr, "orlanse_demo: fork: %s\n", std::strerror(errno));
+  // The program gets the signal dispositions the launcher was started with:
+  // ignored ones stay ignored across exec, so it is started with the old ones.
+  sigaction(SIGINT, &old_int, nullptr);
+  sigaction(SIGQUIT, &old_quit, nullptr);
+  const program_run program(run_options().program(path).in_this_terminal());
+  sigaction(SIGINT, &ignore, nullptr);
+  sigaction(SIGQUIT, &ignore, nullptr);
+  if (!program.started()) {
+    std::fprintf(stderr, "orlanse_demo: %s\n", program.error().c_str());
     return 1;
   }
-  child_pid = pid;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  child_pid = program.pid();
+  program.wait_exit(std::chrono::hours(24 * 365));
   child_pid = 0;
-  if (WIFEXITED(status)) {
-    if (WEXITSTATUS(status) == 127) std::fprintf(stderr, "orlanse_demo: cannot run %s\n", path);
-    return WEXITSTATUS(status);
+  const program_exit end = program.exit_info();
+  if (end.exited) {
+    if (end.status == 127) std::fprintf(stderr, "orlanse_demo: cannot run %s\n", path);
+    return end.status;
   }
-  return 128 + WTERMSIG(status);
+  return 128 + end.signal_number;
 }
 
 }  // namespace
@@ -105,7 +92,7 @@ int main(int argc, char **argv) {
     return 2;
   }
   // An on-board port and one FTDI adapter: the program picks the adapter.
-  adapter_bed bed(pnp_port_record("ttyS0", "00:00", "PNP0501", true) + ftdi_adapter_record(0));
+  test_bed bed(pnp_port_record("ttyS0", "00:00", "PNP0501", true) + ftdi_adapter_record(0));
   if (!bed.ok()) {
     std::fprintf(stderr, "orlanse_demo: cannot set up the fake adapter: %s\n", bed.error().c_str());
     return 1;

@@ -18,8 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "fake_serial_devices.h"
-#include "program_harness.h"
+#include "fixture.h"
 
 namespace {
 
@@ -27,13 +26,6 @@ using namespace std::chrono_literals;
 
 constexpr auto patience = 20s;         // bound for anything that must happen
 constexpr auto still_waiting = 500ms;  // how long a waiting program is watched
-
-const std::string reply_a = "000100020003FFFF80008001";
-const std::string line_a = "地磁気=(2,1,3), 加速度=(327680,-10,-327670)\n";
-const std::string reply_b = "7FFF7FFF7FFF000000000000";
-const std::string line_b = "地磁気=(32767,32767,32767), 加速度=(0,0,0)\n";
-
-constexpr std::size_t banner_lines = 2;
 
 // Records of ports that are not FTDI adapters.
 std::string other_ports_records() {
@@ -43,30 +35,12 @@ std::string other_ports_records() {
          virtual_tty_record("ttyprintk");
 }
 
-// The stdout lines after the banner.
-std::vector<std::string> lines_after_banner(const program_run &program) {
-  std::vector<std::string> lines;
-  const std::vector<output_line> all = program.out_lines();
-  for (std::size_t i = banner_lines; i < all.size(); ++i) lines.push_back(all[i].text);
-  return lines;
-}
-
-std::size_t count_commands(const sim_log &log, const std::string &text) {
-  std::size_t count = 0;
-  for (const sim_command &command : log.commands()) count += command.text == text;
-  return count;
-}
-
 // Ends a running program with a key and expects status.
 void press_key_and_expect_status(program_run &program, int status) {
   program.press_key();
   ASSERT_TRUE(program.wait_exit(patience)) << "the program did not end after a key";
   EXPECT_TRUE(program.exit_info().exited);
   EXPECT_EQ(program.exit_info().status, status);
-}
-
-bool ends_with(const std::string &text, const std::string &end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // stderr holds exactly one line.
@@ -87,29 +61,12 @@ bool others_can_run(const std::string &path) {
   return true;
 }
 
-// One fake FTDI adapter (ttyUSB0, the lowest COM number) with the module
-// simulator on it.
-struct module_bed {
-  explicit module_bed(sim_options options, const std::string &more_records = "")
-      : bed(ftdi_adapter_record(0) + more_records),
-        master(bed.master("/dev/ttyUSB0")),
-        sim(master, std::move(options)) {}
-  adapter_bed bed;
-  int master;
-  sensor_sim sim;
-};
+using module_bed = module_scenario;
 
 sim_options alternating_samples() {
   sim_options options;
   options.samples = {sim_raw(reply_a), sim_raw(reply_b)};
   return options;
-}
-
-// The sample lines a/b in turn, as many as given.
-std::vector<std::string> alternating_lines(std::size_t count) {
-  std::vector<std::string> lines;
-  for (std::size_t i = 0; i < count; ++i) lines.push_back(i % 2 == 0 ? line_a : line_b);
-  return lines;
 }
 
 }  // namespace
@@ -169,8 +126,10 @@ TEST(opening, module_gets_the_commands_in_order_with_their_pauses) {
   ASSERT_TRUE(module.bed.ok()) << module.bed.error();
   program_run program(sensor_program_path(), true);
   ASSERT_TRUE(program.started()) << program.error();
-  const std::vector<std::string> expected = {"0F", "050027950000", "0DF3", "27", "21",
-                                             "29", "21",           "29",   "21"};
+  std::vector<std::string> expected = opening_commands();
+  for (int sample = 0; sample < 2; ++sample) {
+    expected.insert(expected.end(), {sample_command, follow_up_command});
+  }
   ASSERT_TRUE(module.sim.log().wait_for_commands(expected.size(), patience));
   press_key_and_expect_status(program, 0);
 

@@ -1,150 +1,242 @@
 // SPDX-License-Identifier: MIT
-// Fuzz target: the POSIX serial layer's line reader (rs_gets, rs_getch) on a
-// pty whose other end carries the fuzzer's bytes. Every result is compared
-// with a plain splitter of the same bytes: each line fits its buffer (sizes
-// 1 to 100), an over-long line is dropped to its end, and nothing is lost
-// or duplicated between lines; then a hang-up is reported as the port gone.
+// Fuzz target: the line reader both serial layers share (line_reader.h),
+// over a byte source that hands out the fuzzer's bytes in chunks, with
+// silences and the port going away between them, on a fake clock. Every
+// result is compared with a plain reading of the same stream: each line fits
+// its buffer (sizes 1 to 100), an over-long line is dropped to its end, an
+// LF after a CR is that line's end, a drain drops up to the line ends it was
+// asked for and a silence, and every byte the source handed out is
+// accounted for: delivered, dropped as the end of an over-long line or in a
+// drain, a line end, or still waiting in the reader.
 //
-// Input: a flags byte (bit 0: hang up at the end, bit 1: probe the hang-up
-// with rs_getch), a count of read operations and that many operation bytes
-// (below 200: rs_gets with a buffer of 1 + byte % 100; else rs_getch), then
-// the bytes the module sends. The reader is only asked for what has been
-// sent, so no read waits out its deadline.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
+// Input: a count of operations and that many operation bytes (below 150:
+// rs_gets with a buffer of 1 + byte % 100; below 230: rs_getch, waiting or
+// not; else a drain for byte % 4 line ends), then the stream: 0xFF starts an
+// event (next byte % 4: 0 silence, 1 the port gone, 2 a literal 0xFF, 3 a
+// chunk boundary); bytes between events come in chunks of at most 7.
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "com_numbering.h"
 #include "fuzz_input.h"
+#include "line_reader.h"
 #include "rs232.h"
-#include "rs232_posix.h"
-
-// The target opens its pty by path; no COM number names a device here.
-bool com_port_device_node(int, char *, std::size_t) { return false; }
 
 namespace {
 
-constexpr int16_t port = 1;
+long long fake_now = 0;
 
-// The same bytes, split as the reader must split them.
-class reference_splitter {
-public:
-  explicit reference_splitter(std::string bytes) : bytes_(std::move(bytes)) {}
-
-  // The next line cut to size - 1 bytes; false when no line end has been sent.
-  bool next_line(int size, std::string *line) {
-    const std::size_t end = bytes_.find_first_of("\r\n", at_);
-    if (end == std::string::npos) return false;
-    const std::size_t keep = static_cast<std::size_t>(size - 1);
-    *line = bytes_.substr(at_, end - at_ < keep ? end - at_ : keep);
-    at_ = end + 1;
-    return true;
-  }
-
-  // The next byte; false when every byte has been read.
-  bool next_byte(int *byte) {
-    if (at_ >= bytes_.size()) return false;
-    *byte = static_cast<unsigned char>(bytes_[at_++]);
-    return true;
-  }
-
-private:
-  std::string bytes_;
-  std::size_t at_ = 0;
+// One item of the stream: a chunk of bytes, a silence or the port gone.
+struct item {
+  enum kind_t { chunk, silence, gone } kind;
+  std::string bytes;
 };
 
-// A pty master with its slave's path.
-struct pty_pair {
-  int master = -1;
-  std::string slave;
-
-  bool open_pair() {
-    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return false;
-    const char *name = ptsname(master);
-    if (name == nullptr) return false;
-    slave = name;
-    return true;
-  }
-  void send(const std::string &bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-      const ssize_t n = write(master, bytes.data() + sent, bytes.size() - sent);
-      if (n < 0 && errno == EINTR) continue;
-      FUZZ_CHECK(n > 0);
-      sent += static_cast<std::size_t>(n);
-    }
-  }
-  void hang_up() {
-    if (master >= 0) close(master);
-    master = -1;
-  }
-  ~pty_pair() { hang_up(); }
+struct fake_source_state {
+  std::vector<item> items;
+  std::size_t at = 0;      // next item
+  std::size_t offset = 0;  // bytes of items[at] already handed out
+  std::size_t handed_out = 0;
 };
 
-// rs_gets into a buffer of exactly size bytes (ASan sees any write past it),
-// checked against the splitter. False when the splitter has no line ready.
-bool check_gets(reference_splitter &reference, int size) {
-  std::string expected;
-  if (!reference.next_line(size, &expected)) return false;
-  std::unique_ptr<char[]> buffer(new char[static_cast<std::size_t>(size)]);
-  const int result = rs_gets(port, buffer.get(), size);
-  FUZZ_CHECK(result == static_cast<int>(expected.size()));
-  FUZZ_CHECK(std::memcmp(buffer.get(), expected.data(), expected.size()) == 0);
-  FUZZ_CHECK(buffer[expected.size()] == '\0');
-  return true;
+fake_source_state state;
+
+int read_items(void *, unsigned char *bytes, int size, int wait_ms) {
+  FUZZ_CHECK(size > 0 && wait_ms >= 0);
+  if (state.at >= state.items.size()) {
+    fake_now += wait_ms;
+    return rs_timeout;
+  }
+  item &next = state.items[state.at];
+  if (next.kind == item::gone) return rs_gone;
+  if (next.kind == item::silence) {
+    ++state.at;
+    fake_now += wait_ms;
+    return rs_timeout;
+  }
+  const std::size_t left = next.bytes.size() - state.offset;
+  const std::size_t count = left < static_cast<std::size_t>(size) ? left : size;
+  std::memcpy(bytes, next.bytes.data() + state.offset, count);
+  state.offset += count;
+  state.handed_out += count;
+  if (state.offset == next.bytes.size()) {
+    ++state.at;
+    state.offset = 0;
+  }
+  return static_cast<int>(count);
 }
 
-bool check_getch(reference_splitter &reference) {
-  int expected = 0;
-  if (!reference.next_byte(&expected)) return false;
-  FUZZ_CHECK(rs_getch(port) == expected);
-  return true;
+// The same stream read plainly, one byte at a time.
+class reference_reader {
+public:
+  explicit reference_reader(const std::vector<item> &items) : items_(items) {}
+
+  // The next byte, or the event in its place (rs_timeout consumes a silence).
+  int next() {
+    for (;;) {
+      if (at_ >= items_.size()) return rs_timeout;
+      const item &i = items_[at_];
+      if (i.kind == item::gone) return rs_gone;
+      if (i.kind == item::silence) {
+        ++at_;
+        return rs_timeout;
+      }
+      if (offset_ < i.bytes.size()) return static_cast<unsigned char>(i.bytes[offset_++]);
+      ++at_;
+      offset_ = 0;
+    }
+  }
+
+  int gets(int size, std::string *stored, std::size_t *dropped) {
+    stored->clear();
+    *dropped = 0;
+    for (;;) {
+      const int byte = next();
+      if (byte < 0) return byte;
+      const bool paired = byte == '\n' && after_cr_;
+      after_cr_ = byte == '\r';
+      if (paired) {
+        ++accounted_;
+        continue;
+      }
+      ++accounted_;
+      if (byte == '\r' || byte == '\n') {
+        line_end_ = byte;
+        return static_cast<int>(stored->size());
+      }
+      if (static_cast<int>(stored->size()) < size - 1) {
+        *stored += static_cast<char>(byte);
+      } else {
+        ++*dropped;
+      }
+    }
+  }
+
+  int getch() {
+    const int byte = next();
+    if (byte >= 0) {
+      after_cr_ = false;
+      ++accounted_;
+    }
+    return byte;
+  }
+
+  int drain(int *line_ends, int quiet_ms, int wait_ms) {
+    for (;;) {
+      const int byte = next();
+      if (byte == rs_gone) return rs_gone;
+      if (byte == rs_timeout) return *line_ends == 0 && quiet_ms <= wait_ms ? 0 : rs_timeout;
+      ++accounted_;
+      const bool paired = byte == '\n' && after_cr_;
+      after_cr_ = byte == '\r';
+      if (!paired && (byte == '\r' || byte == '\n') && *line_ends > 0) --*line_ends;
+    }
+  }
+
+  std::size_t accounted() const { return accounted_; }
+  int line_end() const { return line_end_; }
+
+private:
+  const std::vector<item> &items_;
+  std::size_t at_ = 0;
+  std::size_t offset_ = 0;
+  bool after_cr_ = false;
+  int line_end_ = 0;
+  std::size_t accounted_ = 0;  // bytes read, whatever became of them
+};
+
+std::vector<item> parse_stream(fuzz_input &in) {
+  std::vector<item> items;
+  std::string chunk;
+  auto flush = [&] {
+    if (!chunk.empty()) items.push_back({item::chunk, chunk});
+    chunk.clear();
+  };
+  while (!in.empty()) {
+    const int byte = in.byte();
+    if (byte == 0xFF) {
+      const int kind = in.byte() % 4;
+      if (kind == 2) {
+        chunk += '\xff';
+      } else {
+        flush();
+        if (kind == 0) items.push_back({item::silence, ""});
+        if (kind == 1) items.push_back({item::gone, ""});
+      }
+    } else {
+      chunk += static_cast<char>(byte);
+    }
+    if (chunk.size() == 7) flush();
+  }
+  flush();
+  return items;
 }
 
 }  // namespace
 
+long long rs_clock_ms(void) { return fake_now; }
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   fuzz_input in(data, size);
-  const int flags = in.byte();
   const std::string operations = in.bytes(static_cast<std::size_t>(in.byte()));
-  const std::string sent = in.bytes(size);
+  state = fake_source_state{};
+  state.items = parse_stream(in);
+  fake_now = 0;
 
-  pty_pair pty;
-  FUZZ_CHECK(pty.open_pair());
-  FUZZ_CHECK(rs_open_node(port, pty.slave.c_str(), 9600) == 0);
-  pty.send(sent);
-  reference_splitter reference(sent);
+  line_reader reader{};
+  const serial_byte_source source{read_items, nullptr};
+  reference_reader reference(state.items);
 
-  // The operations the input asks for, as long as what they need was sent.
-  for (const char op : operations) {
+  // The operations the input asks for, then lines until the stream ends.
+  std::string all = operations;
+  all.append(64, '\x63');  // rs_gets with a buffer of 100
+  for (const char op : all) {
     const auto code = static_cast<unsigned char>(op);
-    const bool done = code < 200 ? check_gets(reference, 1 + code % 100) : check_getch(reference);
-    if (!done) break;
-  }
-  // Then every further line, and the bytes of an unfinished last line: the
-  // whole stream comes through, nothing lost or repeated.
-  while (check_gets(reference, 100)) {
-  }
-  while (check_getch(reference)) {
-  }
-
-  if ((flags & 1) != 0) {
-    pty.hang_up();
-    if ((flags & 2) != 0) {
-      FUZZ_CHECK(rs_getch(port) == rs_gone);
+    int result = 0;
+    if (code < 150) {
+      const int buffer_size = 1 + code % 100;
+      std::unique_ptr<char[]> buffer(new char[static_cast<std::size_t>(buffer_size)]);
+      std::string expected;
+      std::size_t dropped = 0;
+      const int wanted = reference.gets(buffer_size, &expected, &dropped);
+      result = line_reader_gets(&reader, &source, buffer.get(), buffer_size, 1000);
+      FUZZ_CHECK(result == wanted);
+      const std::size_t stored = std::strlen(buffer.get());
+      FUZZ_CHECK(stored < static_cast<std::size_t>(buffer_size));
+      if (result >= 0) {
+        FUZZ_CHECK(std::string(buffer.get(), static_cast<std::size_t>(result)) == expected);
+        FUZZ_CHECK(buffer[static_cast<std::size_t>(result)] == '\0');
+        FUZZ_CHECK(reader.line_end == reference.line_end());
+      } else {
+        // What arrived of an unfinished line is kept, as far as it fits.
+        FUZZ_CHECK(std::memcmp(buffer.get(), expected.data(), stored) == 0);
+      }
+    } else if (code < 230) {
+      // A byte that has arrived is taken even without a wait.
+      result = line_reader_getch(&reader, &source, code % 2 == 0 ? 0 : 1000);
+      FUZZ_CHECK(result == reference.getch());
     } else {
-      char line[16];
-      FUZZ_CHECK(rs_gets(port, line, sizeof line) == rs_gone);
-      FUZZ_CHECK(line[0] == '\0');
+      int owed = code % 4;
+      int expected_owed = owed;
+      const int quiet = 1 + code % 3 * 40;
+      const int wanted = reference.drain(&expected_owed, quiet, 100);
+      result = line_reader_drain(&reader, &source, &owed, quiet, 100);
+      FUZZ_CHECK(result == wanted);
+      FUZZ_CHECK(owed == expected_owed);
+    }
+    // Every byte handed out is accounted for, or waits in the reader.
+    const std::size_t waiting = static_cast<std::size_t>(reader.tail - reader.head);
+    FUZZ_CHECK(reader.head >= 0 && reader.head <= reader.tail &&
+               reader.tail <= line_reader_buffer_size);
+    FUZZ_CHECK(state.handed_out == reference.accounted() + waiting);
+    if (result == rs_gone) {
+      // Gone stays gone.
+      char line[8];
+      FUZZ_CHECK(line_reader_gets(&reader, &source, line, sizeof line, 1000) == rs_gone);
+      break;
     }
   }
-  FUZZ_CHECK(rs_close(port) == 0);
   return 0;
 }

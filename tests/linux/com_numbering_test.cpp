@@ -11,6 +11,7 @@
 #include "com_numbering.h"
 #include "fake_serial_devices.h"
 #include "port_device.h"
+#include "test_bed.h"
 #include "udev_port_sources.h"
 
 TEST(com_port_device_node, names_the_node_of_each_number) {

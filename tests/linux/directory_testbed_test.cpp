@@ -11,6 +11,7 @@
 
 #include "fake_serial_devices.h"
 #include "port_device.h"
+#include "test_bed.h"
 
 namespace {
 

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "fake_serial_devices.h"
 
-#include <umockdev.h>
-
 namespace {
 
 const std::string usb_host = "/devices/pci0000:00/0000:00:14.0/";
@@ -260,22 +258,4 @@ std::string standard_bed_records() {
          usb_adapter_record(
              {"usb1/1-3", "ttyUSB10", "pl2303", "067b", "2303", "USB-Serial Controller"}) +
          virtual_tty_record("ttyprintk");
-}
-
-fake_testbed::fake_testbed(const std::string &records) : bed_(umockdev_testbed_new()) {
-  add(records);
-}
-
-fake_testbed::~fake_testbed() { g_object_unref(bed_); }
-
-void fake_testbed::add(const std::string &records) {
-  GError *error = nullptr;
-  if (umockdev_testbed_add_from_string(bed_, records.c_str(), &error)) return;
-  ok_ = false;
-  error_ = error != nullptr ? error->message : "umockdev refused the records";
-  g_clear_error(&error);
-}
-
-void fake_testbed::remove(const std::string &syspath) {
-  umockdev_testbed_remove_device(bed_, syspath.c_str());
 }

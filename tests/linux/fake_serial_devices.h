@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Fake serial hardware for umockdev test beds: records in umockdev's text
 // format for USB adapters, on-board and PCI ports, placeholders and virtual
-// ttys, and the test bed that holds them.
+// ttys. The test bed that holds them is in the test fixture (test_bed.h).
 #pragma once
 
 #include <string>
 #include <vector>
-
-struct _UMockdevTestbed;
 
 struct fake_usb_adapter {
   std::string usb_port;    // USB device under the host controller, e.g. "usb1/1-2"
@@ -69,23 +67,3 @@ std::string virtual_tty_record(const std::string &tty);
 // COM3 ttyUSB0, COM4 ttyUSB1, COM5 ttyUSB2, COM6 ttyUSB10.
 std::string standard_bed_records();
 extern const fake_usb_adapter standard_ftdi_adapter;  // ttyUSB0, COM3
-
-// A umockdev test bed holding the given records; the process must run with
-// libumockdev-preload for the code under test to see it.
-class fake_testbed {
-public:
-  explicit fake_testbed(const std::string &records);
-  ~fake_testbed();
-  fake_testbed(const fake_testbed &) = delete;
-  fake_testbed &operator=(const fake_testbed &) = delete;
-
-  bool ok() const { return ok_; }
-  const std::string &error() const { return error_; }
-  void add(const std::string &records);
-  void remove(const std::string &syspath);
-
-private:
-  _UMockdevTestbed *bed_;
-  bool ok_ = true;
-  std::string error_;
-};

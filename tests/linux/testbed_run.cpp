@@ -2,36 +2,32 @@
 // testbed_run PROGRAM [ARGS...]: runs PROGRAM over the standard fake serial
 // hardware (see fake_serial_devices.h) and exits with its status, so that
 // scripts can run programs that know nothing of umockdev.
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
 
-#include "fake_serial_devices.h"
-#include "umockdev_preload.h"
+#include "fixture.h"
 
 int main(int argc, char **argv) {
   if (argc < 2) {
     std::fprintf(stderr, "usage: testbed_run PROGRAM [ARGS...]\n");
     return 2;
   }
-  fake_testbed bed(standard_bed_records());
+  test_bed bed(standard_bed_records());
   if (!bed.ok()) {
     std::fprintf(stderr, "testbed_run: %s\n", bed.error().c_str());
     return 1;
   }
+  run_options options = run_options().program(argv[1]).in_this_terminal();
+  for (int i = 2; i < argc; ++i) options.arg(argv[i]);
   std::fflush(nullptr);
-  const pid_t child = fork();
-  if (child == 0) {
-    set_umockdev_preload_environment();
-    execvp(argv[1], argv + 1);
-    std::perror(argv[1]);
-    _exit(127);
-  }
-  int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child) {
-    std::perror("testbed_run");
+  const program_run program(options);
+  if (!program.started()) {
+    std::fprintf(stderr, "testbed_run: %s\n", program.error().c_str());
     return 1;
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  program.wait_exit(std::chrono::hours(24));
+  const program_exit end = program.exit_info();
+  if (end.exited && end.status == 127)
+    std::fprintf(stderr, "testbed_run: cannot run %s\n", argv[1]);
+  return end.exited ? end.status : 128 + end.signal_number;
 }

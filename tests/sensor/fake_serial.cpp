@@ -20,6 +20,7 @@ fake_call call_puts(int port, const std::string &text) { return {"puts", port, t
 fake_call call_gets(int port, int size) { return {"gets", port, "", size}; }
 fake_call call_getch(int port) { return {"getch", port, "", 0}; }
 fake_call call_discard(int port) { return {"discard", port, "", 0}; }
+fake_call call_drain(int port, int quiet_ms) { return {"drain", port, "", quiet_ms}; }
 fake_call call_pause(int ms) { return {"pause", 0, "", ms}; }
 
 namespace {
@@ -65,25 +66,53 @@ int rs_close(int16_t port) {
 
 int rs_puts(int16_t port, const char *text) {
   fake.calls.push_back(call_puts(port, text));
+  fake.now_ms += 1;
   return take(fake.puts_results, 0);
 }
 
+int rs_gets(int16_t port, char *buf, int size) { return rs_gets_within(port, buf, size, 1000); }
+
 // Stores at most size - 1 bytes, like the real layer, so a wrong size shows
 // as a wrong size in the record rather than as an overrun here.
-int rs_gets(int16_t port, char *buf, int size) {
+int rs_gets_within(int16_t port, char *buf, int size, int wait_ms) {
   fake.calls.push_back(call_gets(port, size));
+  fake.read_waits.push_back(wait_ms);
   const fake_line next = take(fake.gets_results, fake_line{0, "000100020003FFFF80008001"});
   const std::string &line = next.result >= 0 ? next.line : std::string();
   const std::size_t stored = std::min(line.size(), static_cast<std::size_t>(size - 1));
   std::memcpy(buf, line.data(), stored);
   buf[stored] = '\0';
+  if (next.result == rs_timeout) {
+    fake.now_ms += wait_ms;
+  } else {
+    fake.now_ms += next.ms;
+  }
+  if (next.result >= 0) fake.line_end = next.end;
   return next.result >= 0 ? static_cast<int>(stored) : next.result;
 }
 
-int rs_getch(int16_t port) {
+int rs_line_end(int16_t) { return fake.line_end; }
+
+int rs_getch(int16_t port) { return rs_getch_within(port, 1000); }
+
+int rs_getch_within(int16_t port, int wait_ms) {
   fake.calls.push_back(call_getch(port));
-  return take(fake.getch_results, static_cast<int>('\n'));
+  fake.read_waits.push_back(wait_ms);
+  const int result = take(fake.getch_results, static_cast<int>('\n'));
+  fake.now_ms += result == rs_timeout ? wait_ms : 1;
+  return result;
 }
+
+int rs_drain(int16_t port, int *line_ends, int quiet_ms, int) {
+  fake.calls.push_back(call_drain(port, quiet_ms));
+  fake.drain_owed.push_back(*line_ends);
+  const fake_drain next = take(fake.drain_results, fake_drain{});
+  fake.now_ms += next.ms;
+  *line_ends = next.owed_after;
+  return next.result;
+}
+
+long long rs_clock_ms(void) { return fake.now_ms; }
 
 int rs_discard_input(int16_t port) {
   fake.calls.push_back(call_discard(port));
@@ -92,4 +121,7 @@ int rs_discard_input(int16_t port) {
 
 const char *rs_open_failure(void) { return ""; }
 
-void rs_pause(int ms) { fake.calls.push_back(call_pause(ms)); }
+void rs_pause(int ms) {
+  fake.calls.push_back(call_pause(ms));
+  fake.now_ms += ms;
+}

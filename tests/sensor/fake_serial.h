@@ -11,7 +11,7 @@
 // One recorded call: which function, the port, the text sent, the buffer
 // size given to rs_gets, or the value (baud rate, pause).
 struct fake_call {
-  std::string name;  // scan, open, close, puts, gets, getch, discard, pause
+  std::string name;  // scan, open, close, puts, gets, getch, discard, drain, pause
   int port = 0;
   std::string text;
   int number = 0;
@@ -33,10 +33,20 @@ inline std::ostream &operator<<(std::ostream &out, const fake_call &call) {
 }
 
 // What one rs_gets gives: a line (result >= 0, the length is taken from
-// line), rs_timeout or rs_gone.
+// line, NULs included) ended by end, rs_timeout or rs_gone.
 struct fake_line {
   int result;
   std::string line;
+  char end = '\r';
+  int ms = 1;  // how long the read takes when it does not time out
+};
+
+// What one rs_drain does: its result, the line ends it leaves owed, and the
+// time it takes.
+struct fake_drain {
+  int result = 0;
+  int owed_after = 0;
+  int ms = 50;
 };
 
 // A row the fake scan puts into the port table.
@@ -57,7 +67,16 @@ struct fake_serial {
   std::deque<fake_line> gets_results;
   std::deque<int> getch_results;
   std::deque<int> discard_results;
+  std::deque<fake_drain> drain_results;
   std::vector<fake_call> calls;
+  // The waits given to rs_gets/rs_getch, in call order; the owed line ends
+  // and quiet given to rs_drain.
+  std::vector<int> read_waits;
+  std::vector<int> drain_owed;
+  // The fake clock: reads that time out, drains and pauses advance it by
+  // their time; every read, write or drain that does not time out, by 1 ms.
+  long long now_ms = 1000000;
+  int line_end = 0;
 };
 
 extern fake_serial fake;
@@ -73,4 +92,5 @@ fake_call call_puts(int port, const std::string &text);
 fake_call call_gets(int port, int size);
 fake_call call_getch(int port);
 fake_call call_discard(int port);
+fake_call call_drain(int port, int quiet_ms = 50);
 fake_call call_pause(int ms);

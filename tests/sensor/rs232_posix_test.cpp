@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "program_run.h"
 #include "rs232.h"
 #include "rs232_posix.h"
 
@@ -29,15 +30,12 @@ namespace {
 using std::chrono::milliseconds;
 using steady = std::chrono::steady_clock;
 
+// A pty from the test fixture: the test plays the module on its master.
 struct pty {
   int master = -1;
   std::string slave;
 
-  pty() {
-    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
-    slave = ptsname(master);
-  }
+  pty() { master = open_pty(slave, true); }
   ~pty() { hang_up(); }
   pty(const pty &) = delete;
   pty &operator=(const pty &) = delete;
@@ -47,17 +45,7 @@ struct pty {
   }
   // What the port wrote, waiting up to a second for count bytes.
   std::string receive(std::size_t count) const {
-    std::string got;
-    const auto deadline = steady::now() + milliseconds(1000);
-    while (got.size() < count && steady::now() < deadline) {
-      pollfd entry{master, POLLIN, 0};
-      if (poll(&entry, 1, 50) <= 0) continue;
-      char buffer[4096];
-      const ssize_t n = read(master, buffer, sizeof buffer);
-      if (n <= 0) break;
-      got.append(buffer, static_cast<std::size_t>(n));
-    }
-    return got;
+    return read_for(master, count, milliseconds(1000));
   }
   void hang_up() {
     if (master >= 0) close(master);

@@ -4,10 +4,7 @@
 // and the module is played by the simulator on the adapter's pty master.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <termios.h>
-#include <umockdev.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,11 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "fake_serial_devices.h"
+#include "fixture.h"
 #include "port_device.h"
 #include "rs232.h"
 #include "sensor_link.h"
-#include "sensor_sim.h"
 
 namespace {
 
@@ -36,25 +32,19 @@ long long ms_between(sim_clock::time_point from, sim_clock::time_point to) {
 class ftdi_testbed_test : public testing::Test {
 protected:
   void SetUp() override {
-    bed_ = umockdev_testbed_new();
-    const std::string records = pnp_port_record("ttyS0", "00:00", "PNP0501", true) +
-                                usb_adapter_record(standard_ftdi_adapter);
-    GError *error = nullptr;
-    ASSERT_TRUE(umockdev_testbed_add_from_string(bed_, records.c_str(), &error)) << error->message;
+    ASSERT_TRUE(bed_.ok()) << bed_.error();
     // What a real usb-serial port has besides: the tty's device link and
     // the FTDI latency timer.
-    const std::string port = usb_adapter_syspath(standard_ftdi_adapter) + "/1-2:1.0/ttyUSB0";
-    umockdev_testbed_set_attribute_link(bed_, (port + "/tty/ttyUSB0").c_str(), "device",
-                                        "../../../ttyUSB0");
-    umockdev_testbed_set_attribute(bed_, port.c_str(), "latency_timer", "16");
-    latency_timer_ = std::string(umockdev_testbed_get_root_dir(bed_)) + port + "/latency_timer";
-    master_ = umockdev_testbed_get_dev_fd(bed_, adapter_node);
+    const std::string port = ftdi_port_syspath(0);
+    bed_.set_attribute_link(port + "/tty/ttyUSB0", "device", "../../../ttyUSB0");
+    bed_.set_attribute(port, "latency_timer", "16");
+    latency_timer_ = bed_.root() + port + "/latency_timer";
+    master_ = bed_.master(adapter_node);
     ASSERT_GE(master_, 0);
   }
   void TearDown() override {
     sensor_close();
     rs_close(adapter_com);
-    g_object_unref(bed_);
   }
 
   // Puts the port in a terminal's cooked mode, so that a missing raw set-up
@@ -80,19 +70,10 @@ protected:
   }
 
   std::string read_master(std::size_t count) const {
-    std::string got;
-    const auto deadline = sim_clock::now() + milliseconds(1000);
-    while (got.size() < count && sim_clock::now() < deadline) {
-      pollfd entry{master_, POLLIN, 0};
-      if (poll(&entry, 1, 50) <= 0) continue;
-      char buffer[256];
-      const ssize_t n = read(master_, buffer, sizeof buffer);
-      if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
-    }
-    return got;
+    return read_for(master_, count, milliseconds(1000));
   }
 
-  UMockdevTestbed *bed_ = nullptr;
+  test_bed bed_{pnp_port_record("ttyS0", "00:00", "PNP0501", true) + ftdi_adapter_record(0)};
   int master_ = -1;
   std::string latency_timer_;
 };
@@ -162,8 +143,11 @@ TEST_F(ftdi_testbed_test, the_link_reads_the_simulated_module) {
   const std::vector<sim_command> commands = module.log().commands();
   std::vector<std::string> texts;
   for (const sim_command &c : commands) texts.push_back(c.text);
-  ASSERT_EQ(texts, (std::vector<std::string>{"0F", "050027950000", "0DF3", "27", "21", "29", "21",
-                                             "29", "21"}));
+  std::vector<std::string> expected = opening_commands();
+  for (int sample = 0; sample < 2; ++sample) {
+    expected.insert(expected.end(), {sample_command, follow_up_command});
+  }
+  ASSERT_EQ(texts, expected);
   EXPECT_GE(ms_between(commands[0].received, commands[1].received), 250);
   EXPECT_GE(ms_between(commands[4].received, commands[5].received), 100);
 }

@@ -71,6 +71,7 @@ private:
   std::size_t next_sample_ = 0;
   int samples_sent_ = 0;
   ftdi_release chip_;
+  int commands_answered_ = 0;
 };
 
 bool player::stop_requested() {
@@ -190,6 +191,10 @@ player::step player::answer(const std::string &command, sim_clock::time_point re
   if (options_.on_command) options_.on_command(record);
   if (options_.pace && !sleep_until(received)) return step::stopped;
   if (options_.silent) return step::go_on;
+  if (options_.answer_first >= 0 && commands_answered_ >= options_.answer_first) {
+    return step::go_on;
+  }
+  ++commands_answered_;
 
   sim_reply reply{command, true, 0};
   const bool sample = command == "29";
@@ -202,7 +207,17 @@ player::step player::answer(const std::string &command, sim_clock::time_point re
                                      : options_.samples[next_sample_++ % options_.samples.size()];
   }
   if (!sleep_ms(options_.reply_delay_ms + reply.delay_ms)) return step::stopped;
-  const step sent = send(reply.line_end ? reply.text + "\r\n" : reply.text);
+  std::string bytes = options_.echo ? command + reply.text : reply.text;
+  if (reply.line_end) bytes += options_.line_end;
+  step sent = step::go_on;
+  if (options_.drip_ms > 0) {
+    for (std::size_t i = 0; i < bytes.size() && sent == step::go_on; ++i) {
+      if (!sleep_ms(options_.drip_ms)) return step::stopped;
+      sent = send(bytes.substr(i, 1));
+    }
+  } else {
+    sent = send(bytes);
+  }
   if (sent == step::go_on && sample) {
     ++samples_sent_;
     if (log_ != nullptr) log_->count_sample();

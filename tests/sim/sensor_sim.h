@@ -6,8 +6,10 @@
 // gets the next reply of a script (used in turn, then from the start again);
 // any other command gets its own text back.
 //
-// It can pace its bytes at 9600 baud 8N1 in both directions, stay silent,
-// answer late, send any bytes as a reply (garbage, short or over-long lines,
+// It can pace its bytes at 9600 baud 8N1 in both directions, stay silent
+// (from the start or after some commands), answer late, drip its bytes
+// slowly, end its lines with CR or LF alone, echo each command in front of
+// its reply, send any bytes as a reply (garbage, short or over-long lines,
 // no line end), and hang up. It records every command it received, with the
 // time it was received.
 #pragma once
@@ -53,6 +55,11 @@ struct sim_options {
   bool pace = false;               // 9600 baud 8N1 in both directions
   bool silent = false;             // record the commands, never answer
   int reply_delay_ms = 0;          // wait before every reply
+  std::string line_end = "\r\n";   // what ends every reply line
+  int drip_ms = 0;                 // wait before each byte of a reply
+  bool echo = false;               // every reply starts with its command's text
+  // Answer this many commands, then stay silent. Negative: answer all.
+  int answer_first = -1;
   // Answer this many sample requests, then hang up when the next one
   // arrives: the pty master closes and fd is left open on /dev/null, for its
   // owner to close as usual. Negative: never.

@@ -28,6 +28,10 @@ const char usage_text[] =
     "  --pace             9600 baud 8N1 timing in both directions\n"
     "  --silent           never answer\n"
     "  --delay MS         wait MS milliseconds before every reply\n"
+    "  --line-end END     end reply lines with crlf (default), cr or lf\n"
+    "  --drip MS          wait MS milliseconds before each byte of a reply\n"
+    "  --echo             start every reply with its command's text\n"
+    "  --answer-first N   answer the first N commands, then stay silent\n"
     "  --hang-up-after N  answer N sample requests, hang up at the next\n"
     "  --script FILE      replies from FILE, one a line (lines starting with # skipped)\n"
     "  --pty-link PATH    also make PATH a symbolic link to the pty (removed at exit)\n"
@@ -94,6 +98,23 @@ int parse_options(int argc, char **argv, cli_options &options) {
       options.hold = true;
     } else if (arg == "--delay" && has_value) {
       if (!parse_count(argv[++i], options.play.reply_delay_ms)) return 2;
+    } else if (arg == "--echo") {
+      options.play.echo = true;
+    } else if (arg == "--line-end" && has_value) {
+      const std::string end = argv[++i];
+      if (end == "crlf") {
+        options.play.line_end = "\r\n";
+      } else if (end == "cr") {
+        options.play.line_end = "\r";
+      } else if (end == "lf") {
+        options.play.line_end = "\n";
+      } else {
+        return 2;
+      }
+    } else if (arg == "--drip" && has_value) {
+      if (!parse_count(argv[++i], options.play.drip_ms)) return 2;
+    } else if (arg == "--answer-first" && has_value) {
+      if (!parse_count(argv[++i], options.play.answer_first)) return 2;
     } else if (arg == "--hang-up-after" && has_value) {
       if (!parse_count(argv[++i], options.play.hang_up_after_samples)) return 2;
     } else if (arg == "--script" && has_value) {
