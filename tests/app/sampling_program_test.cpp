@@ -43,10 +43,16 @@ void press_key_and_expect_status(program_run &program, int status) {
   EXPECT_EQ(program.exit_info().status, status);
 }
 
-// stderr holds exactly one line.
-void expect_one_line(const std::string &text) {
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
-  EXPECT_TRUE(ends_with(text, "\n")) << text;
+// stderr of the not-found path with a terminal: the lines before it (the
+// reason first), then the hint for the key. Returns the reason.
+std::string expect_reason_and_key_hint(const program_run &program,
+                                       const std::vector<std::string> &before = {}) {
+  const std::vector<std::string> lines = err_lines_of(program);
+  EXPECT_EQ(lines.size(), before.size() + 2) << program.err();
+  if (lines.size() != before.size() + 2) return "";
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + before.size()), before);
+  EXPECT_EQ(lines.back(), press_key_hint);
+  return lines[before.size()];
 }
 
 // Whether any user may run the program at path: every directory on the way
@@ -92,8 +98,8 @@ TEST(without_sensor, says_not_found_waits_for_one_key_and_ends_with_1) {
     EXPECT_FALSE(program.wait_exit(still_waiting)) << "it must wait for a key";
     press_key_and_expect_status(program, 1);
     EXPECT_EQ(program.out(), expected);
-    expect_one_line(program.err());
-    EXPECT_NE(program.err().find("no FTDI"), std::string::npos) << program.err();
+    EXPECT_EQ(expect_reason_and_key_hint(program),
+              "orlanse_sensor: no FTDI serial adapter found\n");
   }
 }
 
@@ -157,7 +163,7 @@ TEST(sampling, prints_one_exact_line_per_sample_and_ends_with_0_on_a_key) {
   EXPECT_EQ(lines, alternating_lines(lines.size()));
   // Every answered request gave its line; none was made up.
   EXPECT_EQ(static_cast<int>(lines.size()), module.sim.log().samples_sent());
-  EXPECT_EQ(program.err(), "");
+  EXPECT_EQ(program.err(), first_adapter_line);
 }
 
 TEST(sampling, uses_the_ftdi_adapter_with_the_lower_com_number) {
@@ -286,7 +292,7 @@ TEST(unplugged, during_sampling_says_not_found_waits_for_one_key_and_ends_with_1
     lines.pop_back();
     EXPECT_GE(lines.size(), 3u);
     EXPECT_EQ(lines, alternating_lines(lines.size()));
-    expect_one_line(program.err());
+    EXPECT_EQ(expect_reason_and_key_hint(program, {first_adapter_line}), port_gone_line);
   }
 }
 
@@ -431,9 +437,9 @@ TEST(open_failure, without_permission_stderr_names_the_node_and_the_access_neede
       program.wait_for_out([&](const std::string &out) { return out == expected; }, patience))
       << program.out() << program.err();
   press_key_and_expect_status(program, 1);
-  expect_one_line(program.err());
-  EXPECT_NE(program.err().find("/dev/ttyUSB0"), std::string::npos) << program.err();
-  EXPECT_NE(program.err().find("Permission denied"), std::string::npos) << program.err();
+  const std::string reason = expect_reason_and_key_hint(program);
+  EXPECT_NE(reason.find("/dev/ttyUSB0"), std::string::npos) << program.err();
+  EXPECT_NE(reason.find("Permission denied"), std::string::npos) << program.err();
   // Group tty may only write to the node: joining it would not help.
   EXPECT_EQ(program.err().find("group"), std::string::npos) << program.err();
   EXPECT_NE(program.err().find("needs read and write access"), std::string::npos) << program.err();
@@ -473,8 +479,8 @@ TEST(open_failure, one_line_on_stderr_names_the_node_and_the_reason) {
         << program.out();
     press_key_and_expect_status(program, 1);
     EXPECT_EQ(program.out(), expected);
-    expect_one_line(program.err());
-    EXPECT_NE(program.err().find("/dev/ttyUSB0"), std::string::npos) << program.err();
-    EXPECT_NE(program.err().find(c.reason), std::string::npos) << program.err();
+    const std::string reason = expect_reason_and_key_hint(program);
+    EXPECT_NE(reason.find("/dev/ttyUSB0"), std::string::npos) << program.err();
+    EXPECT_NE(reason.find(c.reason), std::string::npos) << program.err();
   }
 }
