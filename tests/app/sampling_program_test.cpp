@@ -55,18 +55,6 @@ std::string expect_reason_and_key_hint(const program_run &program,
   return lines[before.size()];
 }
 
-// Whether any user may run the program at path: every directory on the way
-// searchable by others, the file executable by others.
-bool others_can_run(const std::string &path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) return false;
-  for (std::size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0;
-       slash = path.rfind('/', slash - 1)) {
-    if (stat(path.substr(0, slash).c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) return false;
-  }
-  return true;
-}
-
 using module_bed = module_scenario;
 
 sim_options alternating_samples() {
