@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// orlanse_demo: runs the real orlanse_sensor in this terminal against a
+// orlanse_demo [PATH] [OPTIONS...]: runs the real orlanse_sensor (with
+// OPTIONS, such as --view or --csv) in this terminal against a
 // simulated sensor module on a fake FTDI adapter (a umockdev test bed), so
 // that samples stream without the hardware. The simulated module answers at
 // 9600 baud and turns its vectors slowly; a key ends the program as usual.
@@ -51,7 +52,7 @@ void forward_signal(int signal_number) {
 // Runs path in this terminal with the test bed's environment and waits for
 // it. Keyboard signals reach it directly (same process group); the launcher
 // ignores them meanwhile and passes on SIGTERM and SIGHUP.
-int run_here(const char *path) {
+int run_here(const char *path, const std::vector<std::string> &args) {
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   struct sigaction forward {};
@@ -65,7 +66,9 @@ int run_here(const char *path) {
   // ignored ones stay ignored across exec, so it is started with the old ones.
   sigaction(SIGINT, &old_int, nullptr);
   sigaction(SIGQUIT, &old_quit, nullptr);
-  const program_run program(run_options().program(path).in_this_terminal());
+  run_options options = run_options().program(path).in_this_terminal();
+  for (const std::string &a : args) options.arg(a);
+  const program_run program(options);
   sigaction(SIGINT, &ignore, nullptr);
   sigaction(SIGQUIT, &ignore, nullptr);
   if (!program.started()) {
@@ -86,11 +89,11 @@ int run_here(const char *path) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  const char *program = argc > 1 ? argv[1] : sensor_program_path();
-  if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
-    std::fprintf(stderr, "usage: orlanse_demo [PATH-TO-orlanse_sensor]\n");
-    return 2;
-  }
+  // [PATH-TO-orlanse_sensor] [OPTIONS...]: the options go to the program.
+  int first_option = 1;
+  const char *program = sensor_program_path();
+  if (argc > 1 && argv[1][0] != '-') program = argv[first_option++];
+  std::vector<std::string> args(argv + first_option, argv + argc);
   // An on-board port and one FTDI adapter: the program picks the adapter.
   test_bed bed(pnp_port_record("ttyS0", "00:00", "PNP0501", true) + ftdi_adapter_record(0));
   if (!bed.ok()) {
@@ -110,7 +113,7 @@ int main(int argc, char **argv) {
   std::fprintf(stderr,
                "orlanse_demo: a simulated sensor module on a fake FTDI adapter; "
                "press any key to end the samples.\n\n");
-  const int status = run_here(program);
+  const int status = run_here(program, args);
   module.stop();
   return status;
 }
