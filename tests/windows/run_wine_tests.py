@@ -398,9 +398,58 @@ def case_quick_edit_and_ctrl_c(session, program, launcher):
     return failures, run
 
 
+CSV_HEADER = b"index,seconds,geo1,geo2,geo3,acc1,acc2,acc3,geo_magnitude,acc_magnitude\r\n"
+
+
+def case_csv_redirected(session, program, launcher):
+    """--csv to a file: the header, then one row per sample with the six
+    values of the sample lines, flushed as they come."""
+    failures = []
+    sim = session.start_sim([FIRST_REPLY, SECOND_REPLY])
+    run = ProgramRun(session, program + " --csv", launcher)
+    check(failures, run.wait_for(lambda out: out.count(b"\r\n") >= 5, 30),
+          "the header and four rows within 30 s")
+    status = run.press_key_and_wait()
+    rows = run.output().split(b"\r\n")[:-1]
+    check(failures, status == 0, f"status 0 after a key (got {status})")
+    check(failures, rows[:1] == [CSV_HEADER.rstrip(b"\r\n")], f"the header first; got {rows[:1]!r}")
+    values = [b",".join(row.split(b",")[2:8]) for row in rows[1:]]
+    expected = [b"2,1,3,327680,-10,-327670", b"32767,32767,32767,0,0,0"] * (len(values) // 2 + 1)
+    check(failures, len(values) >= 4 and values == expected[:len(values)],
+          f"rows alternate the two samples; got {values[:3]!r}")
+    check(failures, all(row.split(b",")[0] == str(i).encode() for i, row in enumerate(rows[1:])),
+          "rows are numbered from 0")
+    stop_process(sim)
+    return failures, run
+
+
+def case_view_on_console(session, program, launcher):
+    """--view on a console: virtual terminal processing is taken, the view
+    runs until a key and leaves the alternate screen. Wine's console keeps
+    the sequences as text instead of acting on them, so the saved screen
+    shows the frames as they were written."""
+    failures = []
+    sim = session.start_sim(["--delay", "50", FIRST_REPLY])
+    run = ProgramRun(session, program + " --view", launcher, screen=True)
+    time.sleep(4)  # the opening takes about 1.4 s, then frames at most 20 a second
+    status = run.press_key_and_wait()
+    screen = run.output().decode("utf-8", "replace")
+    check(failures, status == 0, f"status 0 after a key (got {status}); screen: {screen[:400]!r}")
+    check(failures, "needs a terminal" not in screen, "the console takes the view")
+    flat = screen.replace("\n", "")
+    check(failures, "\x1b[?1049h" in flat and flat.rstrip().endswith("\x1b[?1049l"),
+          f"the alternate screen entered and left; screen ends {flat.rstrip()[-80:]!r}")
+    check(failures, "live view  COM5" in flat and "327680" in flat and "-327670" in flat,
+          "the view shows the port and the sample's values")
+    check(failures, "orlanse_sensor: reading the sensor on COM5" in screen,
+          f"the port in use named; screen: {screen[:400]!r}")
+    stop_process(sim)
+    return failures, run
+
+
 CASES = [case_samples, case_not_found, case_silent_module, case_port_gone, case_port_cannot_open,
          case_key_waiting_first, case_over_long_replies, case_paced_wire, case_console_screen,
-         case_quick_edit_and_ctrl_c]
+         case_quick_edit_and_ctrl_c, case_csv_redirected, case_view_on_console]
 
 
 def main():
