@@ -178,6 +178,13 @@ int main(int argc, char **argv) {
     case options_action::run: break;
   }
 
+  // The view needs a terminal: said before any port is touched.
+  int columns = 0;
+  int rows = 0;
+  if (options.mode == output_mode::view && !console_screen_size(&columns, &rows)) {
+    say("--view needs a terminal on standard output");
+    return status_usage;
+  }
   if (options.mode != output_mode::csv && !(console_write(banner_text) && console_write("\n"))) {
     return end_output_failed();
   }

@@ -152,5 +152,7 @@ TEST(view, needs_a_terminal_on_stdout) {
   program_run program(run_options().arg("--view"));
   ASSERT_TRUE(program.wait_exit(patience));
   EXPECT_EQ(program.exit_info().status, 2);
-  EXPECT_NE(program.err().find("--view needs a terminal"), std::string::npos) << program.err();
+  EXPECT_EQ(program.err(), "orlanse_sensor: --view needs a terminal on standard output\n");
+  EXPECT_EQ(program.out(), "");
+  EXPECT_TRUE(module.sim.log().commands().empty()) << "no port is touched";
 }
