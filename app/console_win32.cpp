@@ -16,6 +16,7 @@
 #include "console.h"
 #include "console_modes_win32.h"
 #include "sensor_link.h"
+#include "win32_errors.h"
 
 namespace {
 
@@ -257,21 +258,7 @@ bool console_write_error(const char *utf8_text) {
 
 const char *console_output_failure(void) {
   static char reason[512];
-  wchar_t wide[256];
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                output_error, 0, wide, sizeof wide / sizeof wide[0], nullptr);
-  while (length > 0 && (wide[length - 1] == L'\r' || wide[length - 1] == L'\n' ||
-                        wide[length - 1] == L' ' || wide[length - 1] == L'.')) {
-    --length;
-  }
-  const int bytes = length == 0 ? 0
-                                : WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length),
-                                                      reason, sizeof reason - 1, nullptr, nullptr);
-  if (bytes <= 0) {
-    std::snprintf(reason, sizeof reason, "error %lu", static_cast<unsigned long>(output_error));
-  } else {
-    reason[bytes] = '\0';
-  }
+  win32_error_text(output_error, reason, sizeof reason);
   return reason;
 }
 

@@ -50,33 +50,11 @@ serial_port *free_slot(void) {
   return nullptr;
 }
 
-// Appends the system's text for error, as UTF-8, to open_failure at used.
-void append_system_text(int used, DWORD error) {
-  wchar_t wide[256];
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                error, 0, wide, sizeof wide / sizeof wide[0], nullptr);
-  while (length > 0 && (wide[length - 1] == L'\r' || wide[length - 1] == L'\n' ||
-                        wide[length - 1] == L' ' || wide[length - 1] == L'.')) {
-    --length;
-  }
-  char *reason = open_failure + used;
-  const int room = static_cast<int>(sizeof open_failure) - used;
-  const int bytes = length == 0 ? 0
-                                : WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length),
-                                                      reason, room - 1, nullptr, nullptr);
-  if (bytes <= 0) {
-    std::snprintf(reason, static_cast<size_t>(room), "error %lu",
-                  static_cast<unsigned long>(error));
-  } else {
-    reason[bytes] = '\0';
-  }
-}
-
 // "\\.\COM5: <the system's text for error>[; <hint>]", on one line, UTF-8.
 void note_open_failure(const char *path, DWORD error) {
   int used = std::snprintf(open_failure, sizeof open_failure, "%s: ", path);
   if (used < 0 || used >= static_cast<int>(sizeof open_failure)) used = 0;
-  append_system_text(used, error);
+  win32_error_text(error, open_failure + used, static_cast<int>(sizeof open_failure) - used);
   const char *hint = win32_open_failure_hint(error);
   if (hint != nullptr) {
     const size_t length = std::strlen(open_failure);

@@ -22,3 +22,8 @@ int win32_write_failure(DWORD error);
 // nullptr: access denied on a serial port nearly always means that another
 // program holds it open.
 const char *win32_open_failure_hint(DWORD error);
+
+// The system's text for error as UTF-8 into text (size bytes, NUL always
+// written), without its closing full stop and line end; "error N" when the
+// system has none.
+void win32_error_text(DWORD error, char *text, int size);
