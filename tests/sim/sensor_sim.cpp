@@ -55,6 +55,7 @@ private:
     return ms <= 0 || sleep_until(sim_clock::now() + std::chrono::milliseconds(ms));
   }
   bool wait_writable();
+  step write_once(const char *data, std::size_t size, std::size_t &taken);
   step send(const std::string &bytes);
   step send_through_chip(const std::string &bytes);
   step chip_sends(std::string &held, sim_clock::time_point at);
@@ -107,6 +108,21 @@ bool player::wait_writable() {
   }
 }
 
+// Writes up to size bytes to the pty, waiting while it takes none; taken
+// says how many it took.
+player::step player::write_once(const char *data, std::size_t size, std::size_t &taken) {
+  for (;;) {
+    const ssize_t written = write(fd_, data, size);
+    if (written > 0) {
+      taken = static_cast<std::size_t>(written);
+      return step::go_on;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written >= 0 || errno != EAGAIN) return step::write_failed;
+    if (!wait_writable()) return stop_requested() ? step::stopped : step::write_failed;
+  }
+}
+
 // Writes bytes, one per byte time when paced.
 player::step player::send(const std::string &bytes) {
   if (options_.ftdi.enabled) return send_through_chip(bytes);
@@ -124,17 +140,11 @@ player::step player::send(const std::string &bytes) {
       if (!sleep_until(wire_out_ + sim_byte_time)) return step::stopped;
       chunk = 1;
     }
-    const ssize_t written = write(fd_, bytes.data() + done, chunk);
-    if (written > 0) {
-      done += static_cast<std::size_t>(written);
-      if (options_.pace) wire_out_ += sim_byte_time;
-    } else if (written < 0 && errno == EINTR) {
-      continue;
-    } else if (written < 0 && errno == EAGAIN) {
-      if (!wait_writable()) return stop_requested() ? step::stopped : step::write_failed;
-    } else {
-      return step::write_failed;
-    }
+    std::size_t taken = 0;
+    const step wrote = write_once(bytes.data() + done, chunk, taken);
+    if (wrote != step::go_on) return wrote;
+    done += taken;
+    if (options_.pace) wire_out_ += sim_byte_time;
   }
   return step::go_on;
 }
@@ -169,16 +179,10 @@ player::step player::chip_sends(std::string &held, sim_clock::time_point at) {
   if (!sleep_until(at)) return step::stopped;
   std::size_t done = 0;
   while (done < held.size()) {
-    const ssize_t written = write(fd_, held.data() + done, held.size() - done);
-    if (written > 0) {
-      done += static_cast<std::size_t>(written);
-    } else if (written < 0 && errno == EINTR) {
-      continue;
-    } else if (written < 0 && errno == EAGAIN) {
-      if (!wait_writable()) return stop_requested() ? step::stopped : step::write_failed;
-    } else {
-      return step::write_failed;
-    }
+    std::size_t taken = 0;
+    const step wrote = write_once(held.data() + done, held.size() - done, taken);
+    if (wrote != step::go_on) return wrote;
+    done += taken;
   }
   held.clear();
   chip_.sent(at);
