@@ -79,6 +79,20 @@ int line_reader_gets(line_reader *reader, const serial_byte_source *source, char
   return length;
 }
 
+int line_reader_read(line_reader *reader, const serial_byte_source *source, unsigned char *bytes,
+                     int size, int wait_ms) {
+  if (bytes == nullptr || size <= 0) return -1;
+  if (reader->head == reader->tail) {
+    reader->after_cr = false;
+    return source->read(source->context, bytes, size, wait_ms);
+  }
+  int count = 0;
+  while (count < size && reader->head < reader->tail)
+    bytes[count++] = reader->buffer[reader->head++];
+  reader->after_cr = false;
+  return count;
+}
+
 int line_reader_getch(line_reader *reader, const serial_byte_source *source, int wait_ms) {
   int reads = 0;
   const int byte = next_byte(reader, source, rs_clock_ms() + wait_ms, &reads);

@@ -39,6 +39,11 @@ void line_reader_clear(line_reader *reader);
 int line_reader_gets(line_reader *reader, const serial_byte_source *source, char *buf, int size,
                      int wait_ms);
 
+// The buffered bytes, else those that arrive within wait_ms (0: only those
+// already there), up to size: the count (> 0), rs_timeout or rs_gone.
+int line_reader_read(line_reader *reader, const serial_byte_source *source, unsigned char *bytes,
+                     int size, int wait_ms);
+
 // One byte within wait_ms (0: only one that has arrived): 0..255, rs_timeout
 // or rs_gone.
 int line_reader_getch(line_reader *reader, const serial_byte_source *source, int wait_ms);

@@ -11,6 +11,7 @@
 // with a byte (0..255), a length (>= 0) or the open failure (-1).
 constexpr int rs_timeout = -2;  // nothing complete arrived before the deadline
 constexpr int rs_gone = -3;     // the port hung up, failed or was removed
+constexpr int rs_woken = -4;    // the wake source (a key) turned ready before the wait ended
 
 // Opens COM port at baud: 8 data bits, no parity, 1 stop bit, no flow
 // control, raw, exclusive; pending input is discarded. 0 when open, -1 on
@@ -36,6 +37,18 @@ int rs_gets(int16_t port, char *buf, int size);
 
 // rs_gets with wait_ms for the whole line instead of about one second.
 int rs_gets_within(int16_t port, char *buf, int size, int wait_ms);
+
+// Reads the bytes that have arrived, up to size, waiting at most wait_ms
+// (0: not at all) for the first: the count (> 0), rs_timeout, rs_woken or
+// rs_gone. Bytes already buffered by rs_gets come first. For a caller that
+// frames lines itself.
+int rs_read(int16_t port, unsigned char *bytes, int size, int wait_ms);
+
+// What every wait of the serial layer also watches, so that a key ends it at
+// once: fd (POSIX; -1 for none) turning readable, or ready() returning true
+// (checked between waits of at most 50 ms where no descriptor can be
+// watched; NULL for none). A wait that sees it returns rs_woken.
+void rs_set_wake(int fd, bool (*ready)(void));
 
 // '\r' or '\n': the byte that ended the last line rs_gets read on port; 0
 // when none has ended yet.

@@ -311,6 +311,13 @@ int rs_gets_within(int16_t port, char *buf, int size, int wait_ms) {
   return line_reader_gets(&slot->reader, &source, buf, size, wait_ms);
 }
 
+int rs_read(int16_t port, unsigned char *bytes, int size, int wait_ms) {
+  port_slot *slot = find_slot(port);
+  if (slot == nullptr) return rs_gone;
+  const serial_byte_source source = source_of(*slot);
+  return line_reader_read(&slot->reader, &source, bytes, size, wait_ms);
+}
+
 int rs_line_end(int16_t port) {
   const port_slot *slot = find_slot(port);
   return slot != nullptr ? slot->reader.line_end : 0;
@@ -342,6 +349,17 @@ int rs_discard_input(int16_t port) {
 
 void serial_note_no_such_port(int16_t port) {
   std::snprintf(open_failure, sizeof open_failure, "COM%d: no such serial port", port);
+}
+
+namespace {
+// Kept for the waits; honoured by them as the serial layer grows into it.
+int wake_fd = -1;
+bool (*wake_ready)(void) = nullptr;
+}  // namespace
+
+void rs_set_wake(int fd, bool (*ready)(void)) {
+  wake_fd = fd;
+  wake_ready = ready;
 }
 
 const char *rs_open_failure(void) { return open_failure; }

@@ -201,6 +201,13 @@ int rs_gets_within(int16_t port, char *buf, int size, int wait_ms) {
   return line_reader_gets(&open->reader, &source, buf, size, wait_ms);
 }
 
+int rs_read(int16_t port, unsigned char *bytes, int size, int wait_ms) {
+  serial_port *open = find_port(port);
+  if (open == nullptr) return rs_gone;
+  const serial_byte_source source = source_of(*open);
+  return line_reader_read(&open->reader, &source, bytes, size, wait_ms);
+}
+
 int rs_line_end(int16_t port) {
   const serial_port *open = find_port(port);
   return open != nullptr ? open->reader.line_end : 0;
@@ -227,6 +234,17 @@ int rs_discard_input(int16_t port) {
   if (open == nullptr) return rs_gone;
   line_reader_clear(&open->reader);
   return PurgeComm(open->handle, PURGE_RXABORT | PURGE_RXCLEAR) ? 0 : rs_gone;
+}
+
+namespace {
+// Kept for the waits; honoured by them as the serial layer grows into it.
+int wake_fd = -1;
+bool (*wake_ready)(void) = nullptr;
+}  // namespace
+
+void rs_set_wake(int fd, bool (*ready)(void)) {
+  wake_fd = fd;
+  wake_ready = ready;
 }
 
 const char *rs_open_failure(void) { return open_failure; }

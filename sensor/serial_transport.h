@@ -22,7 +22,7 @@ struct serial_transport {
 // (from the module) or 'w' (to it), with the time since the port was opened.
 // For a recording of the run.
 struct serial_tap {
-  void (*bytes)(void *context, char direction, long long ms_since_open,
-                const unsigned char *data, int size);
+  void (*bytes)(void *context, char direction, long long ms_since_open, const unsigned char *data,
+                int size);
   void *context;
 };
