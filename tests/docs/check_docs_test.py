@@ -20,8 +20,12 @@ CASES = [
     # Build outputs, system paths and placeholders are no repository paths.
     ("`build/default/app/orlanse_sensor`, `/usr/lib/<triplet>/`, `tests/<area>/`, `$HOME/x/y`.\n", []),
     ("Trailing punctuation: (`docs/man/list_ports.1`), `scripts/demo`.\n", []),
-    ("A [page](missing-page.md) and a [site](https://example.org/x) and [here](#top).\n",
+    ("A [page](missing-page.md) and a [site](https://example.org/x).\n",
      ["link to a missing file: missing-page.md"]),
+    # Anchors are headings as GitHub names them.
+    ("# Which port: list_ports\n[here](#which-port-list_ports), [there](#which-port)\n",
+     ["link to a missing heading: #which-port"]),
+    ("```\n# not a heading\n```\n[x](#not-a-heading)\n", ["link to a missing heading"]),
     ("Code spans hide links: `[page](missing-page.md)`.\n", []),
     # Command lines: every program, any path to it, options with values.
     ("```\n$ build/default/app/orlanse_sensor --port=COM3 --view --ascii\n```\n", []),
