@@ -27,6 +27,10 @@ CASES = [
      ["link to a missing heading: #which-port"]),
     ("```\n# not a heading\n```\n[x](#not-a-heading)\n", ["link to a missing heading"]),
     ("Code spans hide links: `[page](missing-page.md)`.\n", []),
+    # A code span may go on over a line break, never over a paragraph's end.
+    ("Run `list_ports\n--jsn` now.\n", ["no option --jsn"]),
+    ("`scripts/demo` and `scripts/run --port\n/dev/ttyUSB1`, `docs/nothing/x`\n", ["docs/nothing/x"]),
+    ("One ` tick.\n\nThen `examples/` and `port_device/`.\n", []),
     # Command lines: every program, any path to it, options with values.
     ("```\n$ build/default/app/orlanse_sensor --port=COM3 --view --ascii\n```\n", []),
     ("`orlanse_sensor --csv > log.csv`, `scripts/demo --view`, `list_ports -i ftdibus`\n", []),
