@@ -27,6 +27,11 @@
 namespace {
 
 constexpr int max_local_ports = 8;
+// How long the holder of a port's lock waits for other openers, which hold
+// no lock, to let go (another copy that lost the lock does so at once),
+// looking every claim_step_ms.
+constexpr int claim_grace_ms = 500;
+constexpr long claim_step_ms = 10;
 
 // An open local port and what its open changed. live is set last on open
 // and cleared first on close, so that a signal handler sees only whole
@@ -156,14 +161,25 @@ local_port *free_local_port() {
 }
 
 // Takes the port for this program alone, or says who has it. False when
-// another program holds its lock or has it open.
+// another program holds its lock or keeps it open. The lock decides between
+// copies started at the same instant: the one that holds it gives openers
+// that hold none a moment to see the lock taken and let go, so that exactly
+// one of them goes on.
 bool claim_port(int fd, int16_t port, const char *node) {
   // A second reader would eat the module's replies: a port that another
   // program holds (locked, or merely open) is reported, not shared.
+  const bool locked = claim_port_lock(fd);
   char holder[64] = "";
-  const bool locked_elsewhere = !claim_port_lock(fd);
-  const pid_t user = locked_elsewhere ? 0 : other_port_user(fd, holder, sizeof holder);
-  if (!locked_elsewhere && user == 0) return true;
+  pid_t user = other_port_user(fd, holder, sizeof holder);
+  if (locked) {
+    const nanoseconds give_up = deadline_after_ms(claim_grace_ms);
+    while (user != 0 && monotonic_now() < give_up) {
+      const timespec step{0, claim_step_ms * 1000000L};
+      nanosleep(&step, nullptr);
+      user = other_port_user(fd, holder, sizeof holder);
+    }
+    if (user == 0) return true;
+  }
   if (user != 0) {
     serial_note_open_failure("%s (COM%d) is in use by another program (%s, process %ld)", node,
                              port, holder[0] != '\0' ? holder : "?", static_cast<long>(user));

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <ctime>
 
 #include <chrono>
 #include <cstdio>
@@ -263,6 +265,68 @@ TEST_F(ftdi_testbed_test, the_latency_the_open_turned_down_is_put_back_on_every_
     EXPECT_EQ(latency_timer(), c.timer);
   }
   serial_use_flag_calls({nullptr, nullptr});
+}
+
+// One copy in a start race, run as a program of its own by the test below
+// (skipped when run otherwise): at the monotonic time RACE_START_NS it opens
+// the adapter, says "opened" or "refused: <why>" on stdout, and holds the
+// port for RACE_HOLD_MS.
+TEST(ftdi_start_race, one_copy) {
+  const char *start = std::getenv("RACE_START_NS");
+  const char *hold = std::getenv("RACE_HOLD_MS");
+  if (start == nullptr || hold == nullptr) GTEST_SKIP() << "run by the start race test";
+  const long long at = std::atoll(start);
+  const timespec when{static_cast<time_t>(at / 1000000000LL), static_cast<long>(at % 1000000000LL)};
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) {
+  }
+  if (rs_open(adapter_com, 9600) != 0) {
+    std::printf("refused: %s\n", rs_open_failure());
+    std::fflush(stdout);
+    return;
+  }
+  std::printf("opened\n");
+  std::fflush(stdout);
+  rs_pause(std::atoi(hold));
+  rs_close(adapter_com);
+}
+
+TEST_F(ftdi_testbed_test, of_two_copies_started_at_the_same_instant_exactly_one_opens_the_port) {
+  char self[4096];
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(length, 0);
+  self[length] = '\0';
+  constexpr int rounds = 50;
+  int both_refused = 0;
+  for (int round = 0; round < rounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    // Far enough ahead for both copies to have started.
+    const long long start = now.tv_sec * 1000000000LL + now.tv_nsec + 150000000LL;
+    auto options = run_options()
+                       .program(self)
+                       .arg("--gtest_filter=ftdi_start_race.one_copy")
+                       .arg("--gtest_brief=1")
+                       .no_terminal()
+                       .set_env("RACE_START_NS=" + std::to_string(start))
+                       .set_env("RACE_HOLD_MS=300");
+    program_run first(options);
+    program_run second(options);
+    ASSERT_TRUE(first.wait_exit(milliseconds(10000))) << first.error();
+    ASSERT_TRUE(second.wait_exit(milliseconds(10000))) << second.error();
+    const std::string said[] = {first.out(), second.out()};
+    int opened = 0;
+    for (const std::string &out : said) {
+      opened += out.find("opened\n") != std::string::npos;
+      EXPECT_TRUE(out.find("opened\n") != std::string::npos ||
+                  out.find("refused: /dev/ttyUSB0 (COM2) is in use by another program") !=
+                      std::string::npos)
+          << out;
+    }
+    EXPECT_EQ(opened, 1) << said[0] << said[1];
+    both_refused += opened == 0;
+  }
+  EXPECT_EQ(both_refused, 0);
 }
 
 }  // namespace
