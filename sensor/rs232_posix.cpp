@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -110,6 +111,26 @@ int read_port(void *context, unsigned char *bytes, int size, int wait_ms) {
   }
 }
 
+// Waits until what was written has gone out, within deadline. The driver's
+// queue is watched here, so that the wait is bounded and ends for the wake
+// source; tcdrain then waits only for the last bytes in the chip.
+int drain_output(int fd, nanoseconds deadline) {
+  int queued = 0;
+  while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+    const int left_ms = ms_until(deadline);
+    if (left_ms == 0) return rs_timeout;
+    // About the bytes' time on the wire at 9600 baud: no spinning.
+    const int slept = rs_sleep(queued < left_ms ? queued : left_ms);
+    if (slept != 0) return slept;
+  }
+  while (tcdrain(fd) != 0) {
+    if (errno == EINTR) continue;
+    if (is_gone_errno(errno)) return rs_gone;
+    break;  // a tty that cannot report its output queue: the bytes are written
+  }
+  return 0;
+}
+
 int write_port(void *context, const unsigned char *bytes, int size, int wait_ms) {
   const int fd = static_cast<const local_port *>(context)->fd;
   const nanoseconds deadline = deadline_after_ms(wait_ms);
@@ -130,12 +151,7 @@ int write_port(void *context, const unsigned char *bytes, int size, int wait_ms)
     }
     return rs_gone;
   }
-  while (tcdrain(fd) != 0) {
-    if (errno == EINTR) continue;
-    if (is_gone_errno(errno)) return rs_gone;
-    break;  // a tty that cannot report its output queue: the bytes are written
-  }
-  return 0;
+  return drain_output(fd, deadline);
 }
 
 int flush_port(void *context) {
@@ -308,6 +324,10 @@ int16_t rs_open_node_tuned(int16_t port, const char *node, int32_t baud,
   const int fd = open_and_set_up(port, node, speed, baud, &saved);
   if (fd < 0) return -1;
 
+  // A way out that closes nothing (exit from anywhere) still puts the ports
+  // back.
+  static const bool restore_at_exit = std::atexit(rs_restore_all_ports) == 0;
+  (void)restore_at_exit;
   *local = local_port{};
   local->fd = fd;
   local->saved = saved;

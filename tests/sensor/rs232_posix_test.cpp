@@ -126,6 +126,25 @@ TEST(rs232_pty_settings_test, the_port_is_raw_9600_while_open_and_restored_at_cl
   EXPECT_EQ(rs_close(port), -1) << "closed already";
 }
 
+TEST(rs232_pty_settings_test, a_program_that_exits_with_the_port_open_puts_it_back) {
+  pty line;
+  termios before;
+  ASSERT_EQ(tcgetattr(line.master, &before), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (rs_open_node(port, line.slave.c_str(), 9600) != 0) _exit(3);
+    std::exit(0);  // no rs_close
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  termios after;
+  ASSERT_EQ(tcgetattr(line.master, &after), 0);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_EQ(after.c_oflag, before.c_oflag);
+}
+
 TEST_F(rs232_pty_test, lines_end_at_cr_or_lf_and_unread_bytes_wait_for_the_next_call) {
   struct step {
     bool line;  // rs_gets, else rs_getch
