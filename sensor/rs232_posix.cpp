@@ -14,6 +14,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -163,6 +164,7 @@ int flush_port(void *context) {
 void close_port(void *context) {
   local_port &local = *static_cast<local_port *>(context);
   local.live = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   restore_port(local);
   ioctl(local.fd, TIOCNXCL);
   close(local.fd);
@@ -331,11 +333,11 @@ int16_t rs_open_node_tuned(int16_t port, const char *node, int32_t baud,
   *local = local_port{};
   local->fd = fd;
   local->saved = saved;
+  if (tuning != nullptr) local->undo_tuning = tuning->undo;
+  // The entry is whole before a signal handler may see it.
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   local->live = 1;
-  if (tuning != nullptr && tuning->apply != nullptr) {
-    tuning->apply(fd, node, &local->undo);
-    local->undo_tuning = tuning->undo;
-  }
+  if (tuning != nullptr && tuning->apply != nullptr) tuning->apply(fd, node, &local->undo);
   tcflush(fd, TCIFLUSH);
 
   const serial_transport transport{read_port, write_port, close_port, local};
