@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "serial_transport.h"
+
 // Outcomes of the calls besides data. Values below -1 so they never clash
 // with a byte (0..255), a length (>= 0) or the open failure (-1).
 constexpr int rs_timeout = -2;  // nothing complete arrived before the deadline
@@ -17,6 +19,10 @@ constexpr int rs_woken = -4;    // the wake source (a key) turned ready before t
 // control, raw, exclusive; pending input is discarded. 0 when open, -1 on
 // any failure (rs_open_failure() says why). Several ports may be open at once.
 int16_t rs_open(int16_t port, int32_t baud);
+
+// An already-open byte stream (TCP, a replayed recording) takes the place of
+// port number port: 0, or -1 (the number is in use, or the table is full).
+int16_t rs_open_transport(int16_t port, serial_transport transport);
 
 // Closes the port. 0, or -1 when it was not open.
 int rs_close(int16_t port);
