@@ -34,25 +34,27 @@ namespace {
 
 constexpr int ftdi_bus_type = 2;
 constexpr int32_t sensor_baud = 9600;
-constexpr int request_ms = 1000;         // an answer is due within this
-constexpr int follow_up_min_ms = 250;    // the follow-up's answer, at least
+constexpr int request_ms = 1000;          // an answer is due within this
+constexpr int follow_up_min_ms = 250;     // the follow-up's answer, at least
 constexpr int other_line_grace_ms = 200;  // a sample still awaited after a line that was none
-constexpr int owed_then_send_ms = 250;   // longer waits for owed answers leave the command to the next call
+constexpr int owed_then_send_ms =
+    250;  // longer waits for owed answers leave the command to the next call
 
 const char *const opening_commands[] = {"0F\r\n", "050027950000\r\n", "0DF3\r\n", "27\r\n",
                                         "21\r\n"};
-constexpr int opening_count = static_cast<int>(sizeof opening_commands / sizeof opening_commands[0]);
+constexpr int opening_count =
+    static_cast<int>(sizeof opening_commands / sizeof opening_commands[0]);
 constexpr int pause_after_first_ms = 250;
 constexpr int pause_after_last_ms = 100;
 const char sample_command[] = "29\r\n";
 const char follow_up_command[] = "21\r\n";
 
 struct link_state {
-  bool open;       // sensor_open opened port; sensor_close not yet called
+  bool open;  // sensor_open opened port; sensor_close not yet called
   int16_t port;
-  bool gone;       // a serial call reported the port gone
-  bool opening;    // the opening is under way
-  bool heal_due;   // the opening is to be sent again
+  bool gone;      // a serial call reported the port gone
+  bool opening;   // the opening is under way
+  bool heal_due;  // the opening is to be sent again
   reply_kind awaited_kind;
   bool have_sample;  // the awaited sample request got its sample
   int32_t sample[6];
@@ -202,8 +204,7 @@ wait_end exchange(const char *command, reply_kind kind, long long deadline) {
   link.have_sample = false;
   reply_matching_sent(&link.matching, kind);
   const wait_end end = wait_lines(wait_for::answer, deadline);
-  if (end == wait_end::time_up && !reply_matching_give_up(&link.matching) &&
-      kind == reply_sample) {
+  if (end == wait_end::time_up && !reply_matching_give_up(&link.matching) && kind == reply_sample) {
     module_watch_event(&link.watch, rs_clock_ms(), sensor_notice_not_samples);
   }
   return end;
@@ -346,7 +347,8 @@ sensor_outcome sensor_read(int32_t *geo1, int32_t *geo2, int32_t *geo3, int32_t 
   const long long deadline = rs_clock_ms() + request_ms;
   const wait_end asked = exchange(sample_command, reply_sample, deadline);
   if (asked != wait_end::done) {
-    const bool answered_badly = asked == wait_end::time_up && reply_matching_owed(&link.matching) == 0;
+    const bool answered_badly =
+        asked == wait_end::time_up && reply_matching_owed(&link.matching) == 0;
     look_at_time();
     // An answer that was no sample is followed up as a sample is.
     if (!answered_badly) return outcome_of(asked);

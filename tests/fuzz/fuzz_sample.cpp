@@ -50,10 +50,10 @@ struct fake_wire {
   bool sampling = false;       // past sensor_open
   bool woken = false;          // a read of this call was woken
   int puts_calls = 0;
-  int opening_commands = 0;    // of the first opening
+  int opening_commands = 0;  // of the first opening
   bool opening_sent_again = false;
   long long now_ms = 0;
-  std::string handed_out;      // every byte read so far
+  std::string handed_out;         // every byte read so far
   std::size_t delivered_end = 0;  // where the last delivered line ends in it
 };
 
@@ -144,7 +144,8 @@ int rs_puts(int16_t port, const char *text) {
   const std::string command = text;
   bool known = command == std::string(sample_command) + "\r\n" ||
                command == std::string(follow_up_command) + "\r\n";
-  for (const std::string &opening : opening_commands()) known = known || command == opening + "\r\n";
+  for (const std::string &opening : opening_commands())
+    known = known || command == opening + "\r\n";
   FUZZ_CHECK(known);
   if (!wire.sampling) {
     // The first opening's commands in their order.

@@ -37,9 +37,11 @@ void arrive(long long at_ms, const std::string &bytes, int result) {
   at_ms = std::max(at_ms, last_answer_ms);
   last_answer_ms = at_ms;
   const fake_serial::arrival item{at_ms, bytes, result};
-  const auto where = std::upper_bound(
-      fake.arriving.begin(), fake.arriving.end(), item,
-      [](const fake_serial::arrival &a, const fake_serial::arrival &b) { return a.at_ms < b.at_ms; });
+  const auto where =
+      std::upper_bound(fake.arriving.begin(), fake.arriving.end(), item,
+                       [](const fake_serial::arrival &a, const fake_serial::arrival &b) {
+                         return a.at_ms < b.at_ms;
+                       });
   fake.arriving.insert(where, item);
 }
 
@@ -65,9 +67,10 @@ void answer(const std::string &command) {
 void fake_send_at(int at_ms, const std::string &bytes) {
   // Unasked bytes keep their time: they go in among the answers.
   const fake_serial::arrival item{fake.now_ms + at_ms, bytes, 0};
-  auto where = std::upper_bound(
-      fake.arriving.begin(), fake.arriving.end(), item,
-      [](const fake_serial::arrival &a, const fake_serial::arrival &b) { return a.at_ms < b.at_ms; });
+  auto where = std::upper_bound(fake.arriving.begin(), fake.arriving.end(), item,
+                                [](const fake_serial::arrival &a, const fake_serial::arrival &b) {
+                                  return a.at_ms < b.at_ms;
+                                });
   fake.arriving.insert(where, item);
 }
 
