@@ -11,7 +11,6 @@
 #include "port_device.h"
 #include "rs232.h"
 #include "sensor_link.h"
-#include "silence_watch.h"
 #include "view_entry.h"
 
 #ifndef ORLANSE_VERSION
@@ -113,24 +112,25 @@ bool print_sample(const int32_t (&values)[6]) {
   return console_write(line);
 }
 
-void report_silence(silence_event event) {
-  if (event == silence_event::went_silent) say("the sensor has not answered for 2 seconds");
-  if (event == silence_event::answers_again) say("the sensor answers again");
+// What the link has noticed about the module, one stderr line each.
+void report_notices(void) {
+  for (sensor_notice notice = sensor_take_notice(); notice != sensor_notice_none;
+       notice = sensor_take_notice()) {
+    say("%s", sensor_notice_text(notice));
+  }
 }
 
 // One text line per sample until a key is pressed.
 int sample_lines(void) {
-  silence_watch silence(silence_watch::clock::now());
   while (!console_key_waiting()) {
     int32_t values[6];
     const sensor_outcome outcome =
         sensor_read(&values[0], &values[1], &values[2], &values[3], &values[4], &values[5]);
+    report_notices();
     if (outcome == sensor_port_gone) {
       say("the sensor's serial port is gone");
       return end_not_found();
     }
-    const auto now = silence_watch::clock::now();
-    report_silence(outcome == sensor_no_reply ? silence.unanswered(now) : silence.answered(now));
     if (outcome == sensor_sample_read && !print_sample(values)) return end_output_failed();
   }
   sensor_close();
@@ -198,5 +198,6 @@ int main(int argc, char **argv) {
   }
   const port_identity port = identify_port();
   report_port_in_use(port);
+  report_notices();
   return options.mode == output_mode::lines ? sample_lines() : run_session(port);
 }
