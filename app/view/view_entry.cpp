@@ -83,5 +83,9 @@ int run_view_session(const char *com_name, const char *device_node, const char *
   const view_style style =
       force_ascii || !console_screen_unicode() ? view_style_ascii : view_style_utf8;
   console_io io;
-  return status_of(view_run_live(&session, io, style, com_name, device_node, description));
+  const view_end end = view_run_live(&session, io, style, com_name, device_node, description);
+  // The key that ended a wait for stdout is the view's ending key: taken,
+  // as the view takes its keys.
+  if (console_unwritten_bytes() > 0 && console_key_waiting()) console_read_key();
+  return status_of(end);
 }
