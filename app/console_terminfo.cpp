@@ -4,9 +4,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -83,7 +85,7 @@ terminal_verdict judge_entry(const unsigned char *entry, std::size_t length) {
       strings <= cursor_address_cap) {
     return terminal_verdict::no_addressing;
   }
-  const int offset = short_at(offsets + 2 * cursor_address_cap);
+  const int offset = short_at(&offsets[static_cast<std::size_t>(cursor_address_cap) * 2]);
   if (offset < 0) return terminal_verdict::no_addressing;
   const std::size_t cup = table + static_cast<std::size_t>(offset);
   if (cup + 2 > length) return terminal_verdict::unknown;
@@ -97,10 +99,9 @@ bool in_ansi_family(const char *term) {
                             "vt2",   "vt3",     "vt4",       "vt5",         "ansi",    "konsole",
                             "gnome", "putty",   "alacritty", "kitty",       "foot",    "st-",
                             "iterm", "wezterm", "cygwin",    "ms-terminal", "contour", "mintty"};
-  for (const char *family : families) {
-    if (std::strncmp(term, family, std::strlen(family)) == 0) return true;
-  }
-  return false;
+  return std::any_of(std::begin(families), std::end(families), [term](const char *family) {
+    return std::strncmp(term, family, std::strlen(family)) == 0;
+  });
 }
 
 }  // namespace

@@ -143,7 +143,7 @@ bool write_file_whole(HANDLE file, const char *bytes, DWORD size, DWORD *error) 
   return true;
 }
 
-DWORD WINAPI run_stdout_writes(void *) {
+DWORD WINAPI run_stdout_writes(void * /*unused*/) {
   for (;;) {
     WaitForSingleObject(job_ready, INFINITE);
     job.error = 0;
@@ -219,7 +219,8 @@ bool write_stdout_bytes(const char *bytes, size_t length, long long utf8_bytes) 
     translated[size++] = bytes[k];
   }
   job = {};
-  job.handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  // The C runtime hands out the handle as an integer.
+  job.handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));  // NOLINT(performance-no-int-to-ptr)
   job.bytes = translated;
   job.size = static_cast<DWORD>(size);
   job.utf8_bytes = utf8_bytes;
