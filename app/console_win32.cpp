@@ -7,7 +7,13 @@
 // processing. Both are put back, and the screen's leave text written, on
 // every way out: console_close, Ctrl+C, Ctrl+Break and closing the window
 // (SetConsoleCtrlHandler), where the serial port is closed too.
+//
+// Writes to stdout run on a thread of their own while the main thread waits
+// for them or a key, so that a pipe nobody reads or a paused console never
+// keeps a key from ending the run.
 #include <conio.h>
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -50,6 +56,29 @@ int known_columns = 0;
 int known_rows = 0;
 
 DWORD output_error = 0;  // GetLastError of the last failed console_write
+
+void (*ending_cleanup)(void) = nullptr;
+
+// The write in hand of the writer thread: wide text to a console, or bytes
+// to a file or pipe; bytes counts the UTF-8 bytes it stands for.
+struct stdout_write {
+  HANDLE handle;
+  bool console;
+  const wchar_t *wide;
+  int wide_length;
+  const char *bytes;
+  DWORD size;
+  long long utf8_bytes;
+  bool written;
+  DWORD error;
+};
+stdout_write job = {};
+HANDLE job_ready = nullptr;
+HANDLE job_done = nullptr;
+bool writer_started = false;
+bool key_cut_output = false;  // a key ended a wait for stdout
+long long unwritten_bytes = 0;
+constexpr DWORD key_check_ms = 20;
 
 HANDLE standard_output(void) { return GetStdHandle(STD_OUTPUT_HANDLE); }
 
@@ -101,6 +130,103 @@ bool write_console_wide(HANDLE console, const wchar_t *wide, int length) {
   return true;
 }
 
+bool write_file_whole(HANDLE file, const char *bytes, DWORD size, DWORD *error) {
+  while (size > 0) {
+    DWORD written = 0;
+    if (!WriteFile(file, bytes, size, &written, nullptr) || written == 0) {
+      *error = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
+      return false;
+    }
+    bytes += written;
+    size -= written;
+  }
+  return true;
+}
+
+DWORD WINAPI run_stdout_writes(void * /*unused*/) {
+  for (;;) {
+    WaitForSingleObject(job_ready, INFINITE);
+    job.error = 0;
+    if (job.console) {
+      job.written = write_console_wide(job.handle, job.wide, job.wide_length);
+      job.error = output_error;
+    } else {
+      job.written = write_file_whole(job.handle, job.bytes, job.size, &job.error);
+    }
+    SetEvent(job_done);
+  }
+}
+
+bool start_writer(void) {
+  if (writer_started) return true;
+  job_ready = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  job_done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (job_ready == nullptr || job_done == nullptr) return false;
+  const HANDLE thread = CreateThread(nullptr, 0, run_stdout_writes, nullptr, 0, nullptr);
+  if (thread == nullptr) return false;
+  CloseHandle(thread);
+  writer_started = true;
+  return true;
+}
+
+bool write_job_here(void) {
+  job.written = job.console ? write_console_wide(job.handle, job.wide, job.wide_length)
+                            : write_file_whole(job.handle, job.bytes, job.size, &job.error);
+  if (!job.written && !job.console) output_error = job.error;
+  return job.written;
+}
+
+// After a key ended a wait for stdout the writer may stay held with the
+// job's buffers: later writes are counted as not written, untried.
+bool count_after_key_cut(long long utf8_bytes) {
+  if (!key_cut_output) return false;
+  unwritten_bytes += utf8_bytes;
+  output_error = ERROR_OPERATION_ABORTED;
+  return true;
+}
+
+// Runs job on the writer thread and waits for it or a key. A key ends the
+// wait: the job's bytes count as not written.
+bool run_stdout_job(void) {
+  if (!start_writer()) return write_job_here();
+  SetEvent(job_ready);
+  for (;;) {
+    if (WaitForSingleObject(job_done, key_check_ms) == WAIT_OBJECT_0) {
+      if (!job.written) output_error = job.error;
+      return job.written;
+    }
+    if (keys_available() && _kbhit() != 0) {
+      key_cut_output = true;
+      unwritten_bytes += job.utf8_bytes;
+      output_error = ERROR_OPERATION_ABORTED;
+      return false;
+    }
+  }
+}
+
+// Bytes to stdout's file or pipe, with "\n" as "\r\n" where the C runtime
+// keeps stdout in text mode, as every printf of the program always did.
+bool write_stdout_bytes(const char *bytes, size_t length, long long utf8_bytes) {
+  if (count_after_key_cut(utf8_bytes)) return false;
+  std::fflush(stdout);
+  const int fd = _fileno(stdout);
+  const int mode = _setmode(fd, _O_BINARY);
+  if (mode != -1) _setmode(fd, mode);
+  static char translated[piece_bytes * 4];
+  size_t size = 0;
+  for (size_t k = 0; k < length; ++k) {
+    if (bytes[k] == '\n' && mode != -1 && (mode & _O_TEXT) != 0) translated[size++] = '\r';
+    translated[size++] = bytes[k];
+  }
+  job = {};
+  // The C runtime hands out the handle as an integer.
+  job.handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));  // NOLINT(performance-no-int-to-ptr)
+  job.bytes = translated;
+  job.size = static_cast<DWORD>(size);
+  job.utf8_bytes = utf8_bytes;
+  return run_stdout_job();
+}
+
 // Raw bytes to a C stream, flushed; the C runtime's text mode turns "\n"
 // into "\r\n" as every printf of the program always did.
 bool write_bytes(std::FILE *stream, const char *bytes, size_t length) {
@@ -138,6 +264,7 @@ bool write_redirected(std::FILE *stream, UINT code_page, const char *text) {
   size_t left = std::strlen(text);
   while (left > 0) {
     wchar_t wide[piece_bytes];
+    const size_t left_before = left;
     const int wide_length = next_wide_piece(text, left, wide);
     if (wide_length <= 0) return false;
     char bytes[piece_bytes * 2];
@@ -147,7 +274,39 @@ bool write_redirected(std::FILE *stream, UINT code_page, const char *text) {
       output_error = GetLastError();
       return false;
     }
-    if (!write_bytes(stream, bytes, static_cast<size_t>(byte_length))) return false;
+    const bool written = stream == stdout
+                             ? write_stdout_bytes(bytes, static_cast<size_t>(byte_length),
+                                                  static_cast<long long>(left_before - left))
+                             : write_bytes(stream, bytes, static_cast<size_t>(byte_length));
+    if (!written) {
+      if (stream == stdout && key_cut_output) unwritten_bytes += static_cast<long long>(left);
+      return false;
+    }
+  }
+  return true;
+}
+
+// UTF-8 text to stdout's console, whole, through the writer thread.
+bool write_stdout_console(HANDLE console, const char *text) {
+  size_t left = std::strlen(text);
+  while (left > 0) {
+    wchar_t wide[piece_bytes];
+    const size_t left_before = left;
+    const int wide_length = next_wide_piece(text, left, wide);
+    if (wide_length <= 0) return false;
+    if (count_after_key_cut(static_cast<long long>(left_before))) return false;
+    static wchar_t job_wide[piece_bytes];
+    std::memcpy(job_wide, wide, sizeof(wchar_t) * static_cast<size_t>(wide_length));
+    job = {};
+    job.handle = console;
+    job.console = true;
+    job.wide = job_wide;
+    job.wide_length = wide_length;
+    job.utf8_bytes = static_cast<long long>(left_before - left);
+    if (!run_stdout_job()) {
+      if (key_cut_output) unwritten_bytes += static_cast<long long>(left);
+      return false;
+    }
   }
   return true;
 }
@@ -159,7 +318,7 @@ bool write_text(std::FILE *stream, DWORD std_handle, UINT code_page, const char 
   const HANDLE handle = GetStdHandle(std_handle);
   if (!is_console(handle)) return write_redirected(stream, code_page, text);
   std::fflush(stream);
-  return write_console_utf8(handle, text);
+  return stream == stdout ? write_stdout_console(handle, text) : write_console_utf8(handle, text);
 }
 
 // Puts back what was changed, once, whichever thread gets here first: the
@@ -194,6 +353,7 @@ BOOL WINAPI on_console_event(DWORD event) {
     default: return FALSE;
   }
   if (main_thread != nullptr) SuspendThread(main_thread);
+  if (ending_cleanup != nullptr) ending_cleanup();
   restore_console();
   sensor_close();
   // Every text was flushed as written; nothing is left for the C runtime's
@@ -241,10 +401,23 @@ bool console_key_waiting(void) { return keys_available() && _kbhit() != 0; }
 
 bool console_has_keys(void) { return keys_available(); }
 
+// An arrow or function key comes as two codes, 0 or 0xE0 and the key's:
+// both are taken, so that nothing of it is left.
 int console_read_key(void) {
   if (!keys_available()) return -1;
-  return _getch() & 0xFF;
+  const int key = _getch() & 0xFF;
+  if (key == 0 || key == 0xE0) _getch();
+  return key;
 }
+
+int console_key_fd(void) { return -1; }
+
+void console_on_ending_signal(void (*cleanup)(void)) { ending_cleanup = cleanup; }
+
+// Ctrl+C ends the program through the console handler, as it always has.
+void console_defer_interrupt(void) {}
+
+long long console_unwritten_bytes(void) { return unwritten_bytes; }
 
 void console_close(void) { restore_console(); }
 
@@ -262,7 +435,15 @@ const char *console_output_failure(void) {
   return reason;
 }
 
-bool console_screen_open(const char *text) {
+bool console_screen_usable(char *reason, int size) {
+  int columns = 0;
+  int rows = 0;
+  if (screen_size(&columns, &rows)) return true;
+  std::snprintf(reason, static_cast<size_t>(size), "--view needs a terminal on standard output");
+  return false;
+}
+
+bool console_screen_open(const char * /*enter_text*/, const char *text) {
   const HANDLE output = standard_output();
   DWORD mode = 0;
   if (!GetConsoleMode(output, &mode)) return false;

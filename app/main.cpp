@@ -56,23 +56,39 @@ void report_open_failure(int code) {
   }
 }
 
+// A key ended the run while stdout took no output: said with the count of
+// what could not be written, never dropped silently.
+void report_unwritten_output(void) {
+  if (console_unwritten_bytes() == 0) return;
+  say("a key ended the run while stdout took no output; %lld bytes were not written",
+      console_unwritten_bytes());
+}
+
 // stdout is gone or failing: nothing more can be shown, so the run ends.
+// When a key cut the output short instead, the run ends as after a key.
 int end_output_failed(void) {
-  say("cannot write to stdout: %s", console_output_failure());
+  const bool key_ended = console_unwritten_bytes() > 0;
+  if (key_ended) {
+    report_unwritten_output();
+  } else {
+    say("cannot write to stdout: %s", console_output_failure());
+  }
   sensor_close();
   console_close();
-  return status_output_failed;
+  return key_ended ? 0 : status_output_failed;
 }
 
 // The failure path: the not-found text, the port closed (so that it is free
 // again at once), one key, status 1. A CSV record gets no text.
 int end_not_found(void) {
-  if (options.mode != output_mode::csv && !console_write(not_found_text)) {
+  if (options.mode != output_mode::csv && !console_write(not_found_text) &&
+      console_unwritten_bytes() == 0) {
     return end_output_failed();
   }
   sensor_close();
-  if (console_has_keys()) say("press any key to end");
+  if (console_has_keys() && console_unwritten_bytes() == 0) say("press any key to end");
   console_read_key();
+  report_unwritten_output();
   console_close();
   return status_not_found;
 }
@@ -178,18 +194,22 @@ int main(int argc, char **argv) {
     case options_action::run: break;
   }
 
-  // The view needs a terminal: said before any port is touched.
-  int columns = 0;
-  int rows = 0;
-  if (options.mode == output_mode::view && !console_screen_size(&columns, &rows)) {
-    say("--view needs a terminal on standard output");
+  // The view needs a terminal it can draw on: said before any port is
+  // touched.
+  char refusal[160];
+  if (options.mode == output_mode::view && !console_screen_usable(refusal, sizeof refusal)) {
+    say("%s", refusal);
     return status_usage;
   }
+  // The keys are taken first, so that a key ends even a banner that stdout
+  // does not take.
+  console_on_ending_signal(rs_restore_all_ports);
+  console_open();
+  sensor_set_key_check(console_key_waiting);
+  rs_set_wake(console_key_fd(), console_key_waiting);
   if (options.mode != output_mode::csv && !(console_write(banner_text) && console_write("\n"))) {
     return end_output_failed();
   }
-  console_open();
-  sensor_set_key_check(console_key_waiting);
 
   const int opened = options.port != nullptr ? sensor_open_port(options.port) : sensor_open();
   if (opened != 0) {

@@ -38,6 +38,7 @@ port_slot slots[max_open_ports];
 char open_failure[serial_open_failure_size];
 int wake_fd = -1;
 bool (*wake_ready)(void) = nullptr;
+bool wake_held = false;  // rs_hold_wake: the waits do not watch the wake source
 
 port_slot *find_slot(int16_t port) {
   for (port_slot &slot : slots) {
@@ -84,9 +85,9 @@ void serial_set_input_flush(int16_t port, int (*flush)(void *context)) {
 
 bool serial_ports_full(void) { return free_slot() == nullptr; }
 
-int serial_wake_fd(void) { return wake_fd; }
+int serial_wake_fd(void) { return wake_held ? -1 : wake_fd; }
 
-bool serial_wake_ready(void) { return wake_ready != nullptr && wake_ready(); }
+bool serial_wake_ready(void) { return !wake_held && wake_ready != nullptr && wake_ready(); }
 
 int16_t rs_open_transport(int16_t port, serial_transport transport) {
   if (find_slot(port) != nullptr) {
@@ -193,5 +194,7 @@ void rs_set_wake(int fd, bool (*ready)(void)) {
   wake_fd = fd;
   wake_ready = ready;
 }
+
+void rs_hold_wake(bool held) { wake_held = held; }
 
 const char *rs_open_failure(void) { return open_failure; }

@@ -65,6 +65,10 @@ int rs_read(int16_t port, unsigned char *bytes, int size, int wait_ms);
 // watched; NULL for none). A wait that sees it returns rs_woken.
 void rs_set_wake(int fd, bool (*ready)(void));
 
+// While held, the waits do not watch the wake source: a caller that has seen
+// the key lets an exchange already under way finish, within its own bound.
+void rs_hold_wake(bool held);
+
 // '\r' or '\n': the byte that ended the last line rs_gets read on port; 0
 // when none has ended yet.
 int rs_line_end(int16_t port);

@@ -39,6 +39,9 @@ constexpr int follow_up_min_ms = 250;     // the follow-up's answer, at least
 constexpr int other_line_grace_ms = 200;  // a sample still awaited after a line that was none
 constexpr int owed_then_send_ms =
     250;  // longer waits for owed answers leave the command to the next call
+// After a key, an exchange already under way gets this long to finish: an
+// answering module's reply is on the wire by then, a silent one's never.
+constexpr int key_grace_ms = 150;
 
 const char *const opening_commands[] = {"0F\r\n", "050027950000\r\n", "0DF3\r\n", "27\r\n",
                                         "21\r\n"};
@@ -59,6 +62,8 @@ struct link_state {
   bool have_sample;  // the awaited sample request got its sample
   int32_t sample[6];
   long long last_other_ms;  // when the last line that was no sample came for it
+  bool key_seen;            // a key woke a wait of this call: waits no longer watch it
+  long long grace_until;    // with key_seen while sampling: every wait ends by then
   line_framing framing;
   reply_matching matching;
   module_watch watch;
@@ -147,6 +152,24 @@ void take_line(const framed_line &line) {
   }
 }
 
+// A key woke a wait: the waits stop watching for it, and the exchange under
+// way may finish within the grace. The opening goes on while the module
+// answers each command within the grace, with its pauses whole.
+void see_key(void) {
+  if (link.key_seen) return;
+  link.key_seen = true;
+  rs_hold_wake(true);
+  link.grace_until = rs_clock_ms() + key_grace_ms;
+}
+
+// The end of a call: the next wait watches for a key again.
+void forget_key(void) {
+  if (!link.key_seen) return;
+  link.key_seen = false;
+  link.grace_until = 0;
+  rs_hold_wake(false);
+}
+
 bool waited_enough(wait_for what) {
   if (what == wait_for::answer) return reply_matching_answered(&link.matching);
   if (what == wait_for::owed_answers) return reply_matching_owed(&link.matching) == 0;
@@ -166,6 +189,12 @@ wait_end wait_lines(wait_for what, long long deadline) {
     if (what == wait_for::answer && link.matching.other_lines > 0) {
       until = std::min(until, link.last_other_ms + other_line_grace_ms);
     }
+    // The opening's pauses are kept whole; every other wait ends with the
+    // grace after a key.
+    if (link.grace_until != 0 && !(link.opening && what == wait_for::time)) {
+      if (now >= link.grace_until) return wait_end::woken;
+      until = std::min(until, link.grace_until);
+    }
     if (now >= until) return wait_end::time_up;
     unsigned char bytes[line_framing_buffer_size];
     const int count =
@@ -174,7 +203,10 @@ wait_end wait_lines(wait_for what, long long deadline) {
       link.gone = true;
       return wait_end::gone;
     }
-    if (count == rs_woken) return wait_end::woken;
+    if (count == rs_woken) {
+      see_key();
+      continue;
+    }
     if (count <= 0) continue;
     if (module_watch_heard(&link.watch, rs_clock_ms()) && !link.opening) {
       // After a silence the module may have restarted: what it says now
@@ -196,7 +228,13 @@ wait_end exchange(const char *command, reply_kind kind, long long deadline) {
     link.gone = true;
     return wait_end::gone;
   }
-  if (sent == rs_woken) return wait_end::woken;
+  if (sent == rs_woken) {
+    // The key came before the command went out. The opening is still sent
+    // whole to a module that answers; a sample request is not sent at all.
+    if (!link.opening) return wait_end::woken;
+    see_key();
+    return exchange(command, kind, deadline);
+  }
   // Not written in time: the module got no whole command, so no answer is
   // owed; one to a part of it is matched as any other line.
   if (sent != 0) return wait_end::not_sent;
@@ -225,7 +263,14 @@ wait_end run_opening(void) {
   reply_matching_reset(&link.matching);
   wait_end end = wait_end::done;
   for (int i = 0; i < opening_count && end == wait_end::done; ++i) {
-    end = exchange(opening_commands[i], reply_any_line, rs_clock_ms() + request_ms);
+    // Once a key is waiting, a module that does not answer at once is not
+    // waited for: the opening ends, and with it the run.
+    const int due_ms = link.key_seen ? key_grace_ms : request_ms;
+    link.grace_until = 0;
+    end = exchange(opening_commands[i], reply_any_line, rs_clock_ms() + due_ms);
+    if (end == wait_end::time_up && link.key_seen) end = wait_end::woken;
+    // The pauses are kept whole for a module that answers.
+    link.grace_until = 0;
     if (end == wait_end::time_up || end == wait_end::not_sent) {
       end = key_check != nullptr && key_check() ? wait_end::woken : wait_end::done;
     }
@@ -304,6 +349,7 @@ int sensor_link_start(int16_t port) {
   // A port that goes away during the opening is reported by the first
   // sensor_read; a key, by the caller's own test.
   run_opening();
+  forget_key();
   return 0;
 }
 
@@ -325,13 +371,18 @@ int sensor_open_port(const char *name) {
   return open_chosen_port();
 }
 
-sensor_outcome sensor_read(int32_t *geo1, int32_t *geo2, int32_t *geo3, int32_t *acc1,
-                           int32_t *acc2, int32_t *acc3) {
+namespace {
+
+// One request, as sensor_read makes it; values are written only for a sample.
+sensor_outcome read_once(int32_t (&out)[6]) {
   if (!link.open || link.gone) return sensor_port_gone;
   look_at_time();
   if (link.heal_due) {
     const wait_end end = initialise_again();
     if (end == wait_end::gone || end == wait_end::woken) return outcome_of(end);
+    // A key that came while the module answered the opening ends the run
+    // before a new request.
+    if (link.key_seen) return sensor_interrupted;
   }
 
   // Answers owed from earlier come first.
@@ -365,6 +416,18 @@ sensor_outcome sensor_read(int32_t *geo1, int32_t *geo2, int32_t *geo3, int32_t 
     if (followed == wait_end::gone || followed == wait_end::woken) return outcome_of(followed);
     return sensor_bad_reply;
   }
+  std::memcpy(out, values, sizeof values);
+  return sensor_sample_read;
+}
+
+}  // namespace
+
+sensor_outcome sensor_read(int32_t *geo1, int32_t *geo2, int32_t *geo3, int32_t *acc1,
+                           int32_t *acc2, int32_t *acc3) {
+  int32_t values[6];
+  const sensor_outcome outcome = read_once(values);
+  forget_key();
+  if (outcome != sensor_sample_read) return outcome;
   *geo1 = values[0];
   *geo2 = values[1];
   *geo3 = values[2];

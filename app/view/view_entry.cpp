@@ -10,6 +10,9 @@
 #include "view_session.h"
 
 const char view_output_failed_format[] = "orlanse_sensor: cannot write to stdout: %s\n";
+const char view_unwritten_format[] =
+    "orlanse_sensor: a key ended the run while stdout took no output; %lld bytes were not "
+    "written\n";
 
 namespace {
 
@@ -82,6 +85,12 @@ int status_of(view_end end) {
     case view_end_port_gone: return view_status_port_gone;
     case view_end_output_failed: break;
   }
+  if (console_unwritten_bytes() > 0) {
+    // A key ended the run while stdout took no output: it ends as after a
+    // key, with what was not written counted.
+    std::fprintf(stderr, view_unwritten_format, console_unwritten_bytes());
+    return 0;
+  }
   std::fprintf(stderr, view_output_failed_format, console_output_failure());
   return view_status_output_failed;
 }
@@ -98,14 +107,20 @@ int run_csv_session(void) {
 int run_view_session(const char *com_name, const char *device_node, const char *description,
                      bool force_ascii) {
   for (std::size_t k = 0; k < sizeof leave_text; ++k) leave_text[k] = view_vt_leave_text[k];
-  if (!console_screen_open(leave_text)) {
+  if (!console_screen_open(view_vt_enter_text, leave_text)) {
     std::fprintf(stderr, "orlanse_sensor: --view needs a terminal on standard output\n");
     return view_status_no_terminal;
   }
+  // Ctrl-C ends the view as a key does, so that a calibration is still
+  // printed; the program then ends by SIGINT.
+  console_defer_interrupt();
   const view_style style =
       force_ascii || !console_screen_unicode() ? view_style_ascii : view_style_utf8;
   console_io io(true);
   const view_end end = view_run_live(&session, io, style, com_name, device_node, description);
+  // The key that ended a wait for stdout is the view's ending key: taken,
+  // as the view takes its keys.
+  if (console_unwritten_bytes() > 0 && console_key_waiting()) console_read_key();
   say_held_notices();
   return status_of(end);
 }

@@ -16,6 +16,9 @@ constexpr int view_status_no_terminal = 2;
 
 // The stderr line for a failed standard output, with the reason after it.
 extern const char view_output_failed_format[];
+// The stderr line when a key ended the run while stdout took no output,
+// with the count of bytes not written (long long).
+extern const char view_unwritten_format[];
 
 // CSV on stdout: the header line, then one row per sample, flushed per row,
 // until a key is waiting (left unread, as on the plain run). 0 then.

@@ -13,7 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <optional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,6 +50,48 @@ dev_t device_of(const std::string &path) {
 
 bool contains(const std::string &text, const std::string &part) {
   return text.find(part) != std::string::npos;
+}
+
+// What the program wrote, without the NULs stall_out filled stdout with and
+// with a terminal's line ends as the program wrote them.
+std::string program_output(const program_run &program) {
+  std::string text = program.out();
+  text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
+  for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+  return text;
+}
+
+std::vector<std::string> split_lines(const std::string &text) {
+  std::vector<std::string> lines;
+  for (std::size_t from = 0, end; from < text.size(); from = end + 1) {
+    end = text.find('\n', from);
+    if (end == std::string::npos) end = text.size() - 1;
+    lines.push_back(text.substr(from, end - from + 1));
+  }
+  return lines;
+}
+
+// Waits until the module gets no more requests: the program is held
+// elsewhere (in a write that stdout does not take).
+bool wait_until_requests_stop(const sensor_sim &module) {
+  const auto deadline = run_clock::now() + patience;
+  int sent = -1;
+  while (run_clock::now() < deadline) {
+    const int now_sent = module.log().samples_sent();
+    if (now_sent == sent) return true;
+    sent = now_sent;
+    std::this_thread::sleep_for(300ms);
+  }
+  return false;
+}
+
+// The stderr lines that start with prefix.
+std::vector<std::string> lines_starting(const std::string &text, const std::string &prefix) {
+  std::vector<std::string> found;
+  for (const std::string &line : split_lines(text)) {
+    if (line.rfind(prefix, 0) == 0) found.push_back(line);
+  }
+  return found;
 }
 
 }  // namespace
@@ -362,6 +407,88 @@ TEST(command_line, port_names_the_port_to_read) {
                                                  "; list_ports shows the ports there are\n");
       EXPECT_TRUE(first.log().commands().empty());
       EXPECT_TRUE(second.log().commands().empty());
+    }
+  }
+}
+
+// A key ends the run whatever stdout does: Ctrl-S is a key while sampling;
+// a pipe or terminal that takes no output does not keep the key from ending
+// the run, and what could not be written is counted on stderr. The program
+// runs under bash, which shows stdout's file status flags before and after.
+TEST(output, a_key_ends_the_run_whatever_stdout_does) {
+  const char script[] =
+      "grep ^flags /proc/$$/fdinfo/1 >&2; \"$0\" \"$@\"; echo \"status $?\" >&2; "
+      "grep ^flags /proc/$$/fdinfo/1 >&2";
+  const std::regex unwritten_line(
+      "orlanse_sensor: a key ended the run while stdout took no output; ([0-9]+) bytes were not "
+      "written\n");
+  const struct {
+    const char *name;
+    const char *mode;  // "" for the plain run
+    bool on_terminal;  // stdout is the terminal, else a pipe
+    const char *typed;
+    char key;
+    bool stall;  // stdout filled up and not read before the key
+  } cases[] = {
+      {"Ctrl-S on the plain run", "", false, "", '\x13', false},
+      {"Ctrl-S on the CSV record", "--csv", false, "", '\x13', false},
+      {"Ctrl-S on the view", "--view", true, "", '\x13', false},
+      {"Ctrl-S typed before the start", "", true, "\x13", 'q', false},
+      {"a full pipe on the plain run", "", false, "", 'q', true},
+      {"a full pipe on the CSV record", "--csv", false, "", 'q', true},
+      {"an unread terminal on the plain run", "", true, "", 'q', true},
+      {"an unread terminal on the view", "--view", true, "", 'q', true},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    module_scenario module(alternating_samples());
+    ASSERT_TRUE(module.bed.ok()) << module.bed.error();
+    run_options options = run_options().in_shell(script).typed(c.typed);
+    if (c.mode[0] != '\0') options.arg(c.mode);
+    if (c.on_terminal) options.stdout_as(stream_mode::terminal);
+    program_run program(options);
+    const std::string view_sign = "-327670";
+    ASSERT_TRUE(program.wait_for_out(
+        [&](const std::string &out) {
+          return std::string(c.mode) == "--view" ? contains(out, view_sign)
+                                                 : std::count(out.begin(), out.end(), '\n') >= 4;
+        },
+        patience))
+        << program.out() << program.err();
+    EXPECT_TRUE(keys_taken(program));
+    EXPECT_EQ(program.terminal_settings().c_iflag & IXON, 0u) << "Ctrl-S is a key while sampling";
+    if (c.stall) {
+      program.stall_out();
+      ASSERT_TRUE(wait_until_requests_stop(module.sim)) << "the program waits for stdout";
+    }
+    program.press_key(c.key);
+    ASSERT_TRUE(program.wait_reaped(patience)) << "the key must end the run";
+    program.release_out();
+    ASSERT_TRUE(program.wait_exit(patience));
+    const std::string err = program.err();
+    EXPECT_TRUE(contains(err, "\nstatus 0\n")) << err;
+    expect_terminal_restored(program);
+    const std::vector<std::string> flags = lines_starting(err, "flags:");
+    ASSERT_EQ(flags.size(), 2u) << err;
+    EXPECT_EQ(flags[0], flags[1]) << "stdout's file status flags are left as found";
+
+    std::smatch unwritten;
+    const bool counted = std::regex_search(err, unwritten, unwritten_line);
+    EXPECT_EQ(counted, c.stall) << err;
+    const std::string out = program_output(program);
+    if (std::string(c.mode) == "--csv") {
+      EXPECT_EQ(out.rfind("index,seconds,", 0), 0u) << out;
+      for (const std::string &row : split_lines(out)) EXPECT_EQ(row.back(), '\n') << row;
+    }
+    if (c.mode[0] != '\0' || (c.on_terminal && c.stall)) continue;
+    // The plain run's stdout: the banner and whole sample lines; the line a
+    // full pipe did not take is the one counted.
+    ASSERT_EQ(out.rfind(banner_output, 0), 0u) << out;
+    const std::vector<std::string> samples = split_lines(out.substr(std::strlen(banner_output)));
+    EXPECT_EQ(samples, alternating_lines(samples.size()));
+    if (counted) {
+      EXPECT_EQ(std::stoul(unwritten[1].str()),
+                alternating_lines(samples.size() + 1).back().size());
     }
   }
 }

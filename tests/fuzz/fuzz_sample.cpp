@@ -203,6 +203,9 @@ int rs_read(int16_t port, unsigned char *bytes, int size, int wait_ms) {
 
 long long rs_clock_ms(void) { return wire.now_ms; }
 
+// A key is a byte of the script, taken once: holding the wake changes nothing.
+void rs_hold_wake(bool) {}
+
 const char *rs_open_failure(void) { return ""; }
 
 // ---- the target ----------------------------------------------------------------------

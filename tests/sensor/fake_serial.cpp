@@ -152,3 +152,7 @@ int rs_read(int16_t port, unsigned char *bytes, int size, int wait_ms) {
 long long rs_clock_ms(void) { return fake.now_ms; }
 
 const char *rs_open_failure(void) { return ""; }
+
+// The fake's woken reads are pieces of the script, taken once: holding the
+// wake changes nothing here.
+void rs_hold_wake(bool) {}

@@ -489,6 +489,23 @@ TEST_F(sensor_link_test, a_wait_woken_by_a_key_ends_at_once) {
   EXPECT_EQ(s.read(), sensor_interrupted);
   EXPECT_EQ(s.as_vector(), all_untouched);
   EXPECT_EQ(fake_commands(), std::vector<std::string>{"29\r\n"});
+  // A sample already on its way when the key came is still delivered, with
+  // its follow-up; one that does not come within the grace is not waited for.
+  struct under_way_case {
+    int sample_after_key_ms;
+    sensor_outcome outcome;
+  };
+  for (const under_way_case &c :
+       {under_way_case{20, sensor_sample_read}, under_way_case{400, sensor_interrupted}}) {
+    SCOPED_TRACE(c.sample_after_key_ms);
+    start();
+    open_module(4);
+    fake.answers = {{{5, "", rs_woken}, {c.sample_after_key_ms, numbered(1) + "\r\n"}}};
+    const long long before = fake.now_ms;
+    sample under_way;
+    EXPECT_EQ(under_way.read(), c.outcome);
+    EXPECT_LE(fake.now_ms - before, 5 + 150 + 10);
+  }
 }
 
 TEST_F(sensor_link_test, one_deadline_covers_the_answer_and_the_follow_up_gets_its_own) {

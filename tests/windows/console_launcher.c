@@ -1,5 +1,5 @@
 /* SPDX-License-Identifier: MIT */
-/* console_launcher [--screen] OUT ERR PROGRAM: runs PROGRAM on a console of
+/* console_launcher [--screen | --unread-pipe] OUT ERR PROGRAM: runs PROGRAM on a console of
  * its own that has no window, its stdout written to the file OUT and its
  * stderr to ERR, and turns every byte read from the launcher's own stdin
  * into a key press on that console, except the byte 0x03, which sends the
@@ -10,7 +10,9 @@
  * (30 s at most, then ends it and exits 124) and exits with PROGRAM's
  * status. With --screen, PROGRAM writes to the console itself, and once it
  * has ended the launcher writes the console's text to OUT as UTF-8, one line
- * per row, trailing blanks dropped (ERR is not written). */
+ * per row, trailing blanks dropped (ERR is not written). With --unread-pipe,
+ * PROGRAM's stdout is a pipe that the launcher fills up before the start and
+ * never reads (OUT is not written). */
 #include <windows.h>
 
 #include <stdio.h>
@@ -65,6 +67,25 @@ static int save_screen(const char *path) {
   return 1;
 }
 
+/* A pipe whose buffer is full: PROGRAM's first write to it finds no room. */
+static HANDLE full_pipe(void) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+  HANDLE read_end, write_end;
+  DWORD mode = PIPE_NOWAIT;
+  static char filler[4096];
+  DWORD written = 1;
+  if (!CreatePipe(&read_end, &write_end, &inherit, sizeof filler)) return INVALID_HANDLE_VALUE;
+  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  SetNamedPipeHandleState(write_end, &mode, NULL, NULL);
+  while (WriteFile(write_end, filler, sizeof filler, &written, NULL) && written > 0) {
+  }
+  while (WriteFile(write_end, filler, 1, &written, NULL) && written > 0) {
+  }
+  mode = PIPE_WAIT;
+  SetNamedPipeHandleState(write_end, &mode, NULL, NULL);
+  return write_end; /* the read end stays open, unread, until the launcher ends */
+}
+
 static void press_key(HANDLE console_input, char key) {
   INPUT_RECORD events[2];
   DWORD written;
@@ -92,10 +113,11 @@ int main(int argc, char **argv) {
   char key;
   DWORD got;
   const int screen = argc == 5 && strcmp(argv[1], "--screen") == 0;
+  const int unread_pipe = argc == 5 && strcmp(argv[1], "--unread-pipe") == 0;
   const char *out_path, *err_path, *program;
 
-  if (argc != 4 && !screen) {
-    fprintf(stderr, "usage: console_launcher [--screen] OUT ERR PROGRAM\n");
+  if (argc != 4 && !screen && !unread_pipe) {
+    fprintf(stderr, "usage: console_launcher [--screen | --unread-pipe] OUT ERR PROGRAM\n");
     return 2;
   }
   out_path = argv[argc - 3];
@@ -107,7 +129,7 @@ int main(int argc, char **argv) {
   if (!screen) {
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = INVALID_HANDLE_VALUE;
-    startup.hStdOutput = inheritable_file(out_path);
+    startup.hStdOutput = unread_pipe ? full_pipe() : inheritable_file(out_path);
     startup.hStdError = inheritable_file(err_path);
     if (startup.hStdOutput == INVALID_HANDLE_VALUE || startup.hStdError == INVALID_HANDLE_VALUE) {
       fprintf(stderr, "console_launcher: cannot create %s or %s\n", out_path, err_path);

@@ -120,13 +120,14 @@ class ProgramRun:
     """orlanse_sensor.exe through the console launcher: stdout and stderr go
     to files, bytes written to the launcher become key presses."""
 
-    def __init__(self, session, program, launcher, screen=False, env=None, capture=False):
+    def __init__(self, session, program, launcher, screen=False, env=None, capture=False,
+                 unread_pipe=False):
         self.out = os.path.join(session.work, "out.txt")
         self.err = os.path.join(session.work, "err.txt")
         for path in (self.out, self.err):
             if os.path.exists(path):
                 os.unlink(path)
-        options = ["--screen"] if screen else []
+        options = ["--screen"] if screen else (["--unread-pipe"] if unread_pipe else [])
         self.process = subprocess.Popen(
             [WINE, launcher, *options, "Z:" + self.out, "Z:" + self.err, "Z:" + program],
             env=env or session.env, stdin=subprocess.PIPE,
@@ -447,9 +448,28 @@ def case_view_on_console(session, program, launcher):
     return failures, run
 
 
+def case_unread_pipe(session, program, launcher):
+    """stdout a pipe that is full and never read: the banner cannot be
+    written, and a key still ends the run at once, as a key does (status
+    0), saying on stderr how much was not written."""
+    failures = []
+    sim = session.start_sim([FIRST_REPLY, SECOND_REPLY])
+    run = ProgramRun(session, program, launcher, unread_pipe=True)
+    time.sleep(2)
+    started = time.monotonic()
+    status = run.press_key_and_wait()
+    check(failures, status == 0, f"status 0 after a key (got {status})")
+    check(failures, time.monotonic() - started < 30, "the key ends the run")
+    said = ("orlanse_sensor: a key ended the run while stdout took no output; "
+            "40 bytes were not written\r\n")
+    check(failures, run.errors() == said, f"stderr counts the banner; got {run.errors()!r}")
+    stop_process(sim)
+    return failures, run
+
+
 CASES = [case_samples, case_not_found, case_silent_module, case_port_gone, case_port_cannot_open,
          case_key_waiting_first, case_over_long_replies, case_paced_wire, case_console_screen,
-         case_quick_edit_and_ctrl_c, case_csv_redirected, case_view_on_console]
+         case_quick_edit_and_ctrl_c, case_csv_redirected, case_view_on_console, case_unread_pipe]
 
 
 def main():
