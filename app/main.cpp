@@ -185,6 +185,10 @@ int main(int argc, char **argv) {
     say("--view needs a terminal on standard output");
     return status_usage;
   }
+  // A calibration file is read before any port is touched, too.
+  if (view_calibration_setup(options.calibration, options.calibration_out) != 0) {
+    return status_usage;
+  }
   if (options.mode != output_mode::csv && !(console_write(banner_text) && console_write("\n"))) {
     return end_output_failed();
   }

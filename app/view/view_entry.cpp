@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string>
 
 #include "console.h"
 #include "sensor_link.h"
@@ -18,6 +19,13 @@ namespace {
 // screen itself it empties the text, so that the console's own restore does
 // not leave it a second time (which would move the cursor back up).
 char leave_text[sizeof view_vt_leave_text];
+
+calibration_set loaded;  // from --calibration
+bool calibration_loaded = false;
+const char *calibration_out = nullptr;  // --calibration-out
+std::string calibration_file_name;      // chosen at the first save
+
+const calibration_set *loaded_calibration() { return calibration_loaded ? &loaded : nullptr; }
 
 class console_io final : public view_io {
 public:
@@ -40,6 +48,21 @@ public:
     leave_text[0] = '\0';
     return left;
   }
+  bool save_calibration(const calibration_set &set, char *where, std::size_t where_size) override {
+    if (calibration_file_name.empty()) {
+      calibration_file_name =
+          calibration_out != nullptr ? calibration_out : calibration_new_file_name();
+    }
+    char reason[160];
+    const bool saved =
+        calibration_save_file(calibration_file_name.c_str(), set, reason, sizeof reason);
+    if (saved) {
+      std::snprintf(where, where_size, "%s", calibration_file_name.c_str());
+    } else {
+      std::snprintf(where, where_size, "%s: %s", calibration_file_name.c_str(), reason);
+    }
+    return saved;
+  }
 };
 
 int status_of(view_end end) {
@@ -56,9 +79,22 @@ view_session session;  // large: static storage
 
 }  // namespace
 
+int view_calibration_setup(const char *load_path, const char *out_path) {
+  calibration_out = out_path;
+  calibration_loaded = false;
+  if (load_path == nullptr) return 0;
+  char error[200];
+  if (!calibration_load_file(load_path, &loaded, error, sizeof error)) {
+    std::fprintf(stderr, "orlanse_sensor: calibration file %s: %s\n", load_path, error);
+    return view_status_bad_calibration;
+  }
+  calibration_loaded = true;
+  return 0;
+}
+
 int run_csv_session(void) {
   console_io io;
-  return status_of(view_run_csv(io));
+  return status_of(view_run_csv(io, loaded_calibration()));
 }
 
 int run_view_session(const char *com_name, const char *device_node, const char *description,
@@ -71,5 +107,6 @@ int run_view_session(const char *com_name, const char *device_node, const char *
   const view_style style =
       force_ascii || !console_screen_unicode() ? view_style_ascii : view_style_utf8;
   console_io io;
-  return status_of(view_run_live(&session, io, style, com_name, device_node, description));
+  return status_of(
+      view_run_live(&session, io, style, com_name, device_node, description, loaded_calibration()));
 }

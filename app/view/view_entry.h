@@ -17,8 +17,16 @@ constexpr int view_status_no_terminal = 2;
 // The stderr line for a failed standard output, with the reason after it.
 extern const char view_output_failed_format[];
 
+// Reads the calibration file named by --calibration (NULL: none) and keeps
+// the name given by --calibration-out (NULL: a new file in the current
+// directory, named when it is written). 0; or view_status_bad_calibration
+// with a stderr line naming the file and what is wrong with it.
+constexpr int view_status_bad_calibration = 2;
+int view_calibration_setup(const char *load_path, const char *out_path);
+
 // CSV on stdout: the header line, then one row per sample, flushed per row,
-// until a key is waiting (left unread, as on the plain run). 0 then.
+// until a key is waiting (left unread, as on the plain run), with the
+// calibrated columns when a calibration was loaded. 0 then.
 int run_csv_session(void);
 
 // The full-screen view on the terminal behind stdout, until a key other

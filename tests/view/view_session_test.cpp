@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "sim_orientations.h"
 #include "view_csv.h"
 #include "view_fixture.h"
 #include "view_session.h"
@@ -192,9 +193,9 @@ struct key_case {
   bool ends;
 };
 
-TEST_F(live_test, c_toggles_calibration_and_any_other_key_ends) {
-  const key_case cases[] = {{'q', true}, {'x', true},  {27, true},
-                            {' ', true}, {'c', false}, {'C', false}};
+TEST_F(live_test, c_and_a_toggle_calibrations_and_any_other_key_ends) {
+  const key_case cases[] = {{'q', true},  {'x', true},  {27, true},   {' ', true},
+                            {'c', false}, {'C', false}, {'a', false}, {'A', false}};
   for (const key_case &c : cases) {
     SCOPED_TRACE(c.key);
     io = scripted_io{};
@@ -204,16 +205,22 @@ TEST_F(live_test, c_toggles_calibration_and_any_other_key_ends) {
     if (c.ends) {
       EXPECT_LT(io.next_step, 30u);  // ended about 1 s in
       EXPECT_EQ(session->model.calibration_mode, view_calibration_off);
+      EXPECT_EQ(session->model.accel_mode, view_calibration_off);
     } else {
       EXPECT_EQ(io.next_step, 100u);  // ran to the end of the script
-      EXPECT_EQ(session->model.calibration_mode, view_calibration_running);
+      // Ended with the view.
+      const bool field = c.key == 'c' || c.key == 'C';
+      EXPECT_EQ(session->model.calibration_mode,
+                field ? view_calibration_done : view_calibration_off);
+      EXPECT_EQ(session->model.accel_mode, field ? view_calibration_off : view_calibration_done);
     }
   }
 }
 
-// A module with a hard-iron offset turns once round while calibrating: the
-// offsets come out on stderr in a form to paste, and the heading is right
-// again once they are applied.
+// A module with a hard-iron offset turns once round, level, while
+// calibrating: the points lie in one plane, so the calibration is not good,
+// but the in-plane offsets come out on stderr and the heading is right again
+// once they are applied.
 TEST_F(live_test, calibration_recovers_the_offset_prints_it_and_corrects_the_heading) {
   module_shape shape;
   shape.offset[0] = 700.0;
@@ -229,16 +236,22 @@ TEST_F(live_test, calibration_recovers_the_offset_prints_it_and_corrects_the_hea
   double y = 0;
   double z = 0;
   ASSERT_EQ(
-      std::sscanf(io.err.c_str(), "orlanse_sensor: hard-iron offsets (geo1,geo2,geo3): %lf,%lf,%lf",
-                  &x, &y, &z),
+      std::sscanf(io.err.c_str(),
+                  "orlanse_sensor: geomagnetic offsets (geo1,geo2,geo3): %lf,%lf,%lf", &x, &y, &z),
       3)
       << io.err;
   EXPECT_NEAR(x, 700.0, 2.0);
   EXPECT_NEAR(y, -400.0, 2.0);
   // Level turning leaves z constant: its offset is that constant.
   EXPECT_NEAR(z, session->model.last[2], 0.5);
+  EXPECT_NE(io.err.find("(sphere model, "), std::string::npos) << io.err;
+  EXPECT_NE(io.err.find(" points, points near one plane)\n"), std::string::npos) << io.err;
+  // Saved once, by the key; stderr says where and gives the C snippet.
+  ASSERT_EQ(io.saves.size(), 1u);
+  EXPECT_FALSE(io.saves[0].geomagnetic.good);
+  EXPECT_NE(io.err.find("orlanse_sensor: calibration written to calib.json\n"), std::string::npos);
+  EXPECT_NE(io.err.find("static const double geo_offset[3] = {"), std::string::npos) << io.err;
   EXPECT_EQ(io.err.back(), '\n');
-  EXPECT_EQ(std::count(io.err.begin(), io.err.end(), '\n'), 1);
   // The offsets come after the screen is left.
   EXPECT_GE(io.leaves, 1);
 
@@ -246,7 +259,7 @@ TEST_F(live_test, calibration_recovers_the_offset_prints_it_and_corrects_the_hea
   ASSERT_TRUE(view_model_heading(session->model, &heading));
   const attitude last = turning_pose(299, 25, 30, 0, 0);
   EXPECT_NEAR(std::remainder(heading - last.heading_deg, 360.0), 0.0, 1.0);
-  EXPECT_GE(session->model.coverage.count, 8);
+  EXPECT_GE(100.0 - session->model.geo_fit.quality.gaps, 8);
 }
 
 TEST_F(live_test, without_calibration_the_offset_skews_the_heading) {
@@ -321,7 +334,8 @@ TEST_F(live_test, a_gone_port_leaves_the_screen_and_still_prints_the_offsets) {
   EXPECT_EQ(run(), view_end_port_gone);
   EXPECT_EQ(io.leaves, 1);
   EXPECT_EQ(io.out.back().text, view_vt_leave_text);
-  EXPECT_NE(io.err.find("hard-iron offsets"), std::string::npos);
+  EXPECT_NE(io.err.find("geomagnetic offsets"), std::string::npos) << io.err;
+  EXPECT_EQ(io.saves.size(), 1u);
 }
 
 TEST_F(live_test, a_failed_write_ends_the_view) {
@@ -352,3 +366,111 @@ TEST_F(live_test, a_failed_leave_on_a_key_is_a_failed_write) {
 }
 
 }  // namespace
+
+// --- calibrations against the simulator's known distortion
+
+std::vector<scripted_step> orientation_steps(const sim_distortion &distortion) {
+  std::vector<scripted_step> steps;
+  for (const sim_sample &s : sim_orientation_samples(distortion, {})) {
+    scripted_step step{sensor_sample_read, {}, 40};
+    for (std::size_t k = 0; k < 6; ++k) step.values[k] = s[k];
+    steps.push_back(step);
+  }
+  return steps;
+}
+
+// The module turns through all orientations, then holds each face: c and a
+// at the start, c again after the turn; the sixth face ends the
+// accelerometer's. Both saves hold what the distortion asks for.
+TEST_F(live_test, calibrations_find_the_simulators_known_distortion) {
+  const sim_distortion d = sim_demo_distortion();
+  const sim_orientation_options shape;
+  io.steps = orientation_steps(d);
+  const int64_t turn_end = scripted_io::start_ms + 40 * (shape.turn_samples + 5);
+  io.keys = {{scripted_io::start_ms, 'c'}, {scripted_io::start_ms, 'a'}, {turn_end, 'c'}};
+  ASSERT_EQ(run(), view_end_key);
+  ASSERT_EQ(io.saves.size(), 2u);
+  EXPECT_TRUE(io.saves[0].has_geomagnetic);
+  EXPECT_FALSE(io.saves[0].has_acceleration);
+  const calibration_set &set = io.saves[1];
+  ASSERT_TRUE(set.has_geomagnetic);
+  ASSERT_TRUE(set.has_acceleration);
+
+  const geo_calibration &g = set.geomagnetic;
+  EXPECT_EQ(g.model, calib_model_full);
+  EXPECT_TRUE(g.good) << calib_doubt_text(g.doubt);
+  double inverse[3][3];
+  const double(&s)[3][3] = d.soft_iron;
+  const double det = s[0][0] * (s[1][1] * s[2][2] - s[1][2] * s[2][1]) -
+                     s[0][1] * (s[1][0] * s[2][2] - s[1][2] * s[2][0]) +
+                     s[0][2] * (s[1][0] * s[2][1] - s[1][1] * s[2][0]);
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      // Cofactor (j, i) over the determinant, scaled to determinant 1.
+      const int r0 = (j + 1) % 3, r1 = (j + 2) % 3, c0 = (i + 1) % 3, c1 = (i + 2) % 3;
+      inverse[i][j] = (s[r0][c0] * s[r1][c1] - s[r0][c1] * s[r1][c0]) / det * std::cbrt(det);
+    }
+  }
+  double worst_offset = 0;
+  double worst_entry = 0;
+  for (int i = 0; i < 3; ++i) {
+    worst_offset = std::fmax(worst_offset, std::fabs(g.offset[i] - d.geo_offset[i]) / shape.field);
+    for (int j = 0; j < 3; ++j) {
+      worst_entry = std::fmax(worst_entry, std::fabs(g.matrix[i][j] - inverse[i][j]));
+    }
+  }
+  EXPECT_LT(worst_offset, 0.01);
+  EXPECT_LT(worst_entry, 0.02);
+
+  const accel_result &a = set.acceleration;
+  EXPECT_TRUE(a.good) << a.worst_error;
+  double worst_acc_offset = 0;
+  double worst_gain = 0;
+  for (int i = 0; i < 3; ++i) {
+    worst_acc_offset =
+        std::fmax(worst_acc_offset, std::fabs(a.offset[i] - d.acc_offset[i]) / d.acc_scale[i]);
+    worst_gain = std::fmax(worst_gain, std::fabs(a.gain[i] * d.acc_scale[i] - 1.0));
+  }
+  EXPECT_LT(worst_acc_offset, 0.003);
+  EXPECT_LT(worst_gain, 0.005);
+  std::printf(
+      "field: %d points, gaps %.1f%% variance %.2f%% wobble %.2f%% fit error %.2f%%; "
+      "offsets off by %.3f%% of |B|, matrix by %.4f; acceleration offsets off by "
+      "%.3f%% of 1 g, gains by %.3f%%, |A| error %.3f%%\n",
+      g.points, g.quality.gaps, g.quality.variance, g.quality.wobble, g.quality.fit_error,
+      100 * worst_offset, worst_entry, 100 * worst_acc_offset, 100 * worst_gain, a.worst_error);
+
+  // With the calibration applied the module reads 1 g and the field's own
+  // strength, whatever its attitude.
+  EXPECT_NEAR(view_magnitude(view_model_acceleration(session->model)), 1.0, 0.005);
+  EXPECT_NEAR(view_magnitude(view_model_geomagnetic(session->model)), g.field, 0.01 * g.field);
+}
+
+// A calibration ended by the view's end is saved too; a failed save is said.
+TEST_F(live_test, a_calibration_running_at_the_end_is_saved_and_a_failed_save_is_said) {
+  io.steps = orientation_steps(sim_demo_distortion());
+  io.steps.resize(300);
+  io.keys = {{scripted_io::start_ms, 'c'}};
+  io.fail_saves = true;
+  ASSERT_EQ(run(), view_end_key);
+  ASSERT_EQ(io.saves.size(), 1u);
+  EXPECT_EQ(session->model.calibration_mode, view_calibration_done);
+  EXPECT_NE(io.err.find("orlanse_sensor: cannot write the calibration: calib.json: No space left "
+                        "on device\n"),
+            std::string::npos)
+      << io.err;
+  // Stderr comes after the full screen is left.
+  EXPECT_GE(io.leaves, 1);
+}
+
+// A loaded calibration is applied to what the view shows.
+TEST_F(live_test, a_loaded_calibration_is_applied) {
+  calibration_set loaded{};
+  loaded.has_acceleration = true;
+  loaded.acceleration = accel_result{{0, 0, 1000}, {1e-4, 1e-4, 1e-4}, 6, 0, true, true};
+  io.steps.assign(5, sample_step({100, 0, 0, 0, 0, 11000}, 40));
+  ASSERT_EQ(view_run_live(session.get(), io, view_style_ascii, "COM3", "", "", &loaded),
+            view_end_key);
+  EXPECT_NE(shown().find("A 0.000 0.000 1.000 g |A| 1.000 g"), std::string::npos) << shown();
+  EXPECT_TRUE(io.saves.empty());
+}
