@@ -54,7 +54,8 @@ void append_calibrated(const int32_t (&values)[6], const calibration_set &c,
   }
   const view_tilt tilt = view_tilt_of(acc);
   if (tilt.valid) {
-    append(out, used, ",%.2f,%.2f", tilt.pitch_deg, tilt.roll_deg);
+    // + 0.0: never "-0.00".
+    append(out, used, ",%.2f,%.2f", tilt.pitch_deg + 0.0, tilt.roll_deg + 0.0);
   } else {
     append(out, used, "%s", ",,");
   }
