@@ -16,10 +16,22 @@ void save(view_session *session, view_io &io) {
   const bool saved = io.save_calibration(set, where, sizeof where);
   session->saved_any = true;
   session->saved = set;
+  session->saved_at_ms = io.now_ms();
   std::snprintf(session->save_note, sizeof session->save_note,
                 saved ? "orlanse_sensor: calibration written to %s\n"
                       : "orlanse_sensor: cannot write the calibration: %s\n",
                 where);
+}
+
+// While a calibration runs, its results so far are saved every few seconds.
+void autosave(view_session *session, view_io &io) {
+  const view_model &model = session->model;
+  const bool running = model.calibration_mode == view_calibration_running ||
+                       model.accel_mode == view_calibration_running;
+  if (!running) return;
+  if (session->saved_any && io.now_ms() - session->saved_at_ms < view_autosave_ms) return;
+  if (!session->saved_any && model.now_ms < view_autosave_ms) return;
+  save(session, io);
 }
 
 // A key for a calibration: c or a start or end one (an ended one is saved);
@@ -116,6 +128,7 @@ view_end sample_live(live_run *run) {
       view_model_toggle_accel_calibration(&model);
       save(run->session, run->io);
     }
+    autosave(run->session, run->io);
     run->changed = true;
   }
 }

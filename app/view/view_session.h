@@ -3,8 +3,9 @@
 // a second whatever the sample rate, with the c key for the geomagnetic
 // calibration and the a key for the accelerometer's, until any other key.
 // A calibration is saved when it ends (by its key, its sixth face, or the
-// view's end); once the full screen is left, stderr gets the offsets, where
-// the file went and the values as C.
+// view's end), and every few seconds while one runs, so that an ending
+// signal (Ctrl-C) loses little; once the full screen is left, stderr gets
+// the offsets, where the file went and the values as C.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,7 @@ constexpr int64_t view_frame_interval_ms = 50;  // at most 20 frames a second
 // Everything the live view keeps: large, so it lives in static storage or
 // on the heap, not on a small stack.
 constexpr int view_note_size = 512;
+constexpr int64_t view_autosave_ms = 5000;
 struct view_session {
   view_model model;
   view_screen screen;
@@ -26,6 +28,7 @@ struct view_session {
   bool saved_any;                  // a calibration was saved (or tried)
   calibration_set saved;           // the last one
   char save_note[view_note_size];  // the stderr line about it
+  int64_t saved_at_ms;             // the clock at the last save
 };
 
 // The live view, on a terminal already prepared for it: enters the full

@@ -3,6 +3,7 @@
 // simulator's distorted module and saves it with --calibration-out; a saved
 // calibration is applied to the CSV with --calibration; a bad file is
 // refused before any port is touched.
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -181,6 +182,35 @@ TEST(calibration_program, the_view_finds_the_simulators_distortion_and_saves_it)
       "acceleration offsets off by %.3f%% of 1 g, gains by %.3f%%\n",
       g.points, calib_model_name(g.model), g.quality.gaps, g.quality.variance, g.quality.wobble,
       g.quality.fit_error, 100 * worst[0], worst[1], 100 * worst[2], 100 * worst[3]);
+}
+
+// Ctrl-C ends the program by its signal; the calibration's results of a
+// few seconds before are in the file.
+TEST(calibration_program, an_interrupted_calibration_is_in_the_file) {
+  scratch_dir dir;
+  const std::string out_path = dir.path + "/calibration.json";
+  sim_options options;
+  options.samples = sim_orientation_script(sim_demo_distortion(), {});
+  options.pace = true;
+  module_scenario module(options);
+  program_run program(run_options()
+                          .arg("--view")
+                          .arg("--calibration-out=" + out_path)
+                          .stdout_as(stream_mode::terminal));
+  ASSERT_TRUE(program.started()) << program.error();
+  program.press_key('c');
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (module.sim.log().samples_sent() < 25 * 7 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(100ms);
+  }
+  program.send_signal(SIGINT);
+  ASSERT_TRUE(program.wait_exit(patience));
+  EXPECT_EQ(program.exit_info().signal_number, SIGINT);
+  calibration_set set{};
+  char error[160] = "";
+  ASSERT_TRUE(calibration_load_file(out_path.c_str(), &set, error, sizeof error)) << error;
+  EXPECT_TRUE(set.has_geomagnetic);
+  EXPECT_GE(set.geomagnetic.points, calib_sphere_points);
 }
 
 }  // namespace
