@@ -9,13 +9,15 @@
 #include <nlohmann/json.hpp>
 
 using json = nlohmann::json;
+// Written in the order of the file's description.
+using ordered_json = nlohmann::ordered_json;
 
 namespace {
 
-json vector_json(const double (&v)[3]) { return json::array({v[0], v[1], v[2]}); }
+ordered_json vector_json(const double (&v)[3]) { return ordered_json::array({v[0], v[1], v[2]}); }
 
-json geomagnetic_json(const geo_calibration &g) {
-  json matrix = json::array();
+ordered_json geomagnetic_json(const geo_calibration &g) {
+  ordered_json matrix = ordered_json::array();
   for (const auto &row : g.matrix) matrix.push_back(vector_json(row));
   return {{"offset", vector_json(g.offset)},
           {"matrix", matrix},
@@ -30,7 +32,7 @@ json geomagnetic_json(const geo_calibration &g) {
           {"good", g.good}};
 }
 
-json acceleration_json(const accel_result &a) {
+ordered_json acceleration_json(const accel_result &a) {
   return {{"offset", vector_json(a.offset)},
           {"gain", vector_json(a.gain)},
           {"positions", a.positions},
@@ -193,10 +195,10 @@ void append_vector(std::string *out, const char *name, const double (&v)[3]) {
 }  // namespace
 
 std::string calibration_json(const calibration_set &set) {
-  json root = {{"version", 1}};
+  ordered_json root = {{"version", 1}};
   if (set.has_geomagnetic) root["geomagnetic"] = geomagnetic_json(set.geomagnetic);
   if (set.has_acceleration) root["acceleration"] = acceleration_json(set.acceleration);
-  return root.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  return root.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
 }
 
 bool calibration_parse(const std::string &text, calibration_set *set, char *error,

@@ -2,21 +2,39 @@
 // The calibrations against synthetic readings with known parameters: the
 // ellipsoid fit and its figures on noisy, partial, planar and clustered
 // clouds; the accelerometer's six positions; the file read back and bad
-// files refused.
+// files refused. Built for Windows too (tests/windows).
 #include <gtest/gtest.h>
 
 #include <Eigen/Dense>
 #include <cmath>
+#include <array>
+#include <cerrno>
+#include <cstring>
 #include <functional>
+#include <memory>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "accel_calibration.h"
 #include "calibration_file.h"
 #include "calibration_fit.h"
-#include "view_fixture.h"
 
 namespace {
+
+// Uniform in [-1, 1) from the generator's raw output, the same on every
+// platform (the standard distributions are not).
+double unit_noise(std::mt19937 &generator) {
+  return static_cast<double>(generator()) / 2147483648.0 - 1.0;
+}
+
+view_vector random_direction(std::mt19937 &generator) {
+  const double z = unit_noise(generator);
+  const double angle = 3.14159265358979323846 * unit_noise(generator);
+  const double r = std::sqrt(1.0 - z * z);
+  return {r * std::cos(angle), r * std::sin(angle), z};
+}
 
 using matrix3 = double[3][3];
 

@@ -151,17 +151,6 @@ bool scripted_io::leave_screen() {
   return write_out(view_vt_leave_text);
 }
 
-double unit_noise(std::mt19937 &generator) {
-  return static_cast<double>(generator()) / 2147483648.0 - 1.0;
-}
-
-view_vector random_direction(std::mt19937 &generator) {
-  const double z = unit_noise(generator);
-  const double angle = 3.14159265358979323846 * unit_noise(generator);
-  const double r = std::sqrt(1.0 - z * z);
-  return {r * std::cos(angle), r * std::sin(angle), z};
-}
-
 bool scripted_io::save_calibration(const calibration_set &set, char *where,
                                    std::size_t where_size) {
   saves.push_back(set);

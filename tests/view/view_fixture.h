@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -109,12 +108,6 @@ public:
   // All of stdout as one text.
   std::string all_out() const;
 };
-
-// Uniform in [-1, 1) from the generator's raw output, the same on every
-// platform (the standard distributions are not).
-double unit_noise(std::mt19937 &generator);
-// A direction uniform over the sphere.
-view_vector random_direction(std::mt19937 &generator);
 
 // A session in heap storage (it is large).
 std::unique_ptr<view_session> new_session();
