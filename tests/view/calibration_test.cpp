@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <Eigen/Dense>
-#include <cmath>
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <memory>
