@@ -3,6 +3,7 @@
 
 #include <Eigen/Dense>
 #include <cmath>
+#include <cstddef>
 
 namespace {
 
@@ -94,8 +95,9 @@ accel_result accel_fit(const accel_collect &c) {
   Eigen::Vector3d up;
   Eigen::Vector3d down;
   for (int axis = 0; axis < 3; ++axis) {
-    up(axis) = c.position[axis * 2][axis];
-    down(axis) = c.position[axis * 2 + 1][axis];
+    const auto face = static_cast<std::size_t>(axis) * 2;
+    up(axis) = c.position[face][axis];
+    down(axis) = c.position[face + 1][axis];
   }
   const Eigen::Vector3d offset = (up + down) / 2.0;
   const Eigen::Vector3d gain = 2.0 * (up - down).cwiseInverse();

@@ -75,7 +75,7 @@ problem read_flag(const json &object, const char *key, bool *out) {
 problem read_count(const json &object, const char *key, int *out) {
   const auto it = object.find(key);
   if (it == object.end()) return {};
-  if (!it->is_number_unsigned() || it->get<std::uint64_t>() > 1000000000u) {
+  if (!it->is_number_unsigned() || it->get<std::uint64_t>() > 1000000000U) {
     return {std::string("\"") + key + "\" is not a count"};
   }
   *out = static_cast<int>(it->get<std::uint64_t>());
@@ -168,13 +168,13 @@ problem read_set(const json &root, calibration_set *set) {
   const auto geo = root.find("geomagnetic");
   if (geo != root.end()) {
     set->has_geomagnetic = true;
-    const problem p = read_geomagnetic(*geo, &set->geomagnetic);
+    problem p = read_geomagnetic(*geo, &set->geomagnetic);
     if (p.found()) return p;
   }
   const auto acc = root.find("acceleration");
   if (acc != root.end()) {
     set->has_acceleration = true;
-    const problem p = read_acceleration(*acc, &set->acceleration);
+    problem p = read_acceleration(*acc, &set->acceleration);
     if (p.found()) return p;
   }
   return need(set->has_geomagnetic || set->has_acceleration,
@@ -246,16 +246,16 @@ bool calibration_load_file(const char *path, calibration_set *set, char *error,
   std::string text;
   char buffer[4096];
   std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0 && text.size() < (1u << 20)) {
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0 && text.size() < (1U << 20)) {
     text.append(buffer, got);
   }
   const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
+  (void)std::fclose(file);  // read only: nothing to lose
   if (failed) {
     set_error(error, error_size, "cannot be read");
     return false;
   }
-  if (text.size() >= (1u << 20)) {
+  if (text.size() >= (1U << 20)) {
     set_error(error, error_size, "too large for a calibration");
     return false;
   }
@@ -283,13 +283,13 @@ std::string calibration_new_file_name(void) {
   const std::time_t now = std::time(nullptr);
   char stamp[32] = "unknown";
   if (const std::tm *local = std::localtime(&now)) {
-    std::strftime(stamp, sizeof stamp, "%Y%m%d_%H%M%S", local);
+    if (std::strftime(stamp, sizeof stamp, "%Y%m%d_%H%M%S", local) == 0) stamp[0] = '\0';
   }
   const std::string base = std::string("orlanse_calibration_") + stamp;
   for (int n = 1;; ++n) {
-    const std::string name = base + (n == 1 ? "" : "-" + std::to_string(n)) + ".json";
+    std::string name = base + (n == 1 ? "" : "-" + std::to_string(n)) + ".json";
     std::FILE *existing = std::fopen(name.c_str(), "rb");
     if (existing == nullptr) return name;
-    std::fclose(existing);
+    (void)std::fclose(existing);
   }
 }

@@ -46,7 +46,8 @@ double distance(const double (&a)[3], const double (&b)[3]) {
 
 void thin_kept(view_model *model) {
   for (int k = 0; k < view_kept_capacity / 2; ++k) {
-    for (int axis = 0; axis < 3; ++axis) model->kept[k][axis] = model->kept[k * 2][axis];
+    for (int axis = 0; axis < 3; ++axis)
+      model->kept[k][axis] = model->kept[static_cast<std::size_t>(k) * 2][axis];
   }
   model->kept_count = view_kept_capacity / 2;
   model->keep_stride *= 2;
@@ -218,7 +219,7 @@ unsigned view_model_missing_poses(const view_model &model) {
   unsigned missing = 0;
   for (int face = 0; face < accel_face_count; ++face) {
     const int count = model.pose_points[face];
-    if (count < 5 || count * 20 < model.kept_count) missing |= 1u << face;
+    if (count < 5 || count * 20 < model.kept_count) missing |= 1U << face;
   }
   return missing;
 }

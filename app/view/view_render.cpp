@@ -267,7 +267,7 @@ void put_faces(char *out, std::size_t size, const char *lead, unsigned faces) {
   int used = std::snprintf(out, size, "%s", lead);
   bool first = true;
   for (int face = 0; face < accel_face_count; ++face) {
-    if ((faces & (1u << face)) == 0 || used >= static_cast<int>(size)) continue;
+    if ((faces & (1U << face)) == 0 || used >= static_cast<int>(size)) continue;
     used += std::snprintf(out + used, size - static_cast<std::size_t>(used), "%s%s",
                           first ? " " : ", ", accel_face_name(face));
     first = false;
@@ -276,7 +276,7 @@ void put_faces(char *out, std::size_t size, const char *lead, unsigned faces) {
 
 int first_face(unsigned faces) {
   for (int face = 0; face < accel_face_count; ++face) {
-    if ((faces & (1u << face)) != 0) return face;
+    if ((faces & (1U << face)) != 0) return face;
   }
   return -1;
 }
@@ -373,13 +373,13 @@ void add_accel(layout *view, const view_model &model) {
                 mode_text(model.accel_mode), model.accel.positions);
   unsigned taken = 0;
   for (int face = 0; face < accel_face_count; ++face) {
-    if (model.accel.taken[face]) taken |= 1u << face;
+    if (model.accel.taken[face]) taken |= 1U << face;
   }
   if (taken != 0) put_faces(next_segment(piece), segment_size, "done:", taken);
   if (!fit.complete) {
     if (model.accel_mode == view_calibration_running) {
       std::snprintf(next_segment(piece), segment_size, "-> %s and hold it still",
-                    accel_face_hint(first_face(~taken & 0x3Fu)));
+                    accel_face_hint(first_face(~taken & 0x3FU)));
     }
     return;
   }
