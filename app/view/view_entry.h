@@ -30,7 +30,7 @@ int view_calibration_setup(const char *load_path, const char *out_path);
 int run_csv_session(void);
 
 // The full-screen view on the terminal behind stdout, until a key other
-// than c (consumed). The port's texts (NULL or empty: not shown) are shown
+// than c or a (consumed). The port's texts (NULL or empty: not shown) are shown
 // in the title. ASCII only when force_ascii or when the terminal cannot show
 // UTF-8 block characters. 0 after the key; view_status_no_terminal (with a
 // stderr line) when stdout is no terminal.
