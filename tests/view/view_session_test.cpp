@@ -29,6 +29,10 @@ scripted_step sample_step(std::initializer_list<int32_t> values, int64_t duratio
   return step;
 }
 
+bool ends_with(const std::string &text, const std::string &end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 std::vector<std::string> lines_of(const std::string &text) {
   std::vector<std::string> lines;
   std::size_t from = 0;
@@ -96,6 +100,43 @@ TEST(csv_run, rows_carry_exact_values_and_millisecond_time) {
     char row[view_csv_row_size];
     view_csv_row(c.index, c.ms, c.values, row);
     EXPECT_STREQ(row, c.row);
+  }
+}
+
+// With a calibration: its columns in the header, calibrated values in the
+// rows (offsets 1 2 3 and the field doubled; 1 g = 10000), each section
+// alone too; pitch, roll and heading from the calibrated vectors.
+TEST(csv_run, a_calibration_adds_its_columns) {
+  calibration_set set{};
+  set.geomagnetic = calib_none(0);
+  set.geomagnetic.offset[0] = 1;
+  set.geomagnetic.offset[1] = 2;
+  set.geomagnetic.offset[2] = 3;
+  for (int i = 0; i < 3; ++i) set.geomagnetic.matrix[i][i] = 2;
+  set.acceleration = accel_result{{0, 0, 0}, {1e-4, 1e-4, 1e-4}, 6, 0, true, true};
+  const int32_t values[6] = {6, 4, 5, 0, 0, 10000};
+  const struct {
+    bool geo, acc;
+    const char *header_tail, *row_tail;
+  } cases[] = {
+      {true, true,
+       "geo_cal1,geo_cal2,geo_cal3,geo_cal_magnitude,acc_cal1,acc_cal2,acc_cal3,"
+       "acc_cal_magnitude,pitch,roll,heading\n",
+       "10.00,4.00,4.00,11.49,0.00000,0.00000,1.00000,1.00000,0.00,0.00,21.80\n"},
+      {true, false, "geo_cal_magnitude,pitch,roll,heading\n", "11.49,0.00,0.00,21.80\n"},
+      {false, true,
+       "acc_magnitude,acc_cal1,acc_cal2,acc_cal3,acc_cal_magnitude,pitch,roll,heading\n",
+       "10000.00,0.00000,0.00000,1.00000,1.00000,0.00,0.00,33.69\n"},
+  };
+  for (const auto &c : cases) {
+    set.has_geomagnetic = c.geo;
+    set.has_acceleration = c.acc;
+    char header[view_csv_header_size];
+    view_csv_header_of(&set, header);
+    char row[view_csv_row_size];
+    view_csv_row(0, 0, values, row, &set);
+    EXPECT_TRUE(ends_with(header, c.header_tail)) << header;
+    EXPECT_TRUE(ends_with(row, c.row_tail)) << row;
   }
 }
 
