@@ -201,6 +201,10 @@ int main(int argc, char **argv) {
     say("%s", refusal);
     return status_usage;
   }
+  // A calibration file is read before any port is touched, too.
+  if (view_calibration_setup(options.calibration, options.calibration_out) != 0) {
+    return status_usage;
+  }
   // The keys are taken first, so that a key ends even a banner that stdout
   // does not take.
   console_on_ending_signal(rs_restore_all_ports);

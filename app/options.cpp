@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 const char usage_line[] =
     "Usage: orlanse_sensor [--port PORT] [--csv | --view [--ascii]] | --help | --version\n";
@@ -21,6 +22,10 @@ const char help_text[] =
     "  --csv        write the samples as CSV to stdout, one row per sample\n"
     "  --view       show a full-screen live view of the samples\n"
     "  --ascii      draw the view with ASCII characters only\n"
+    "  --calibration FILE  apply a saved calibration: the view shows calibrated\n"
+    "               vectors, pitch, roll and heading; --csv adds columns for them\n"
+    "  --calibration-out FILE  where the view saves a calibration (keys c and a);\n"
+    "               without it, a new file in the current directory\n"
     "  --help       print this help and exit\n"
     "  --version    print the version and exit\n"
     "\n"
@@ -34,7 +39,26 @@ void set_error(char *error, std::size_t error_size, const char *format, const ch
 }
 
 // What one argument asks for. Consumes the next argument for "--port PORT".
-enum class argument_kind { help, version, csv, view, ascii, port, wrong };
+enum class argument_kind { help, version, csv, view, ascii, port, calibration, wrong };
+
+// "--name FILE" or "--name=FILE": the file, or NULL (with the error) when
+// it is missing.
+const char *file_argument(const char *name, int argc, const char *const *argv, int *i, char *error,
+                          std::size_t error_size) {
+  const char *arg = argv[*i];
+  const std::size_t length = std::strlen(name);
+  const char *file = arg[length] == '=' ? arg + length + 1 : (*i + 1 < argc ? argv[++*i] : nullptr);
+  if (file == nullptr || *file == '\0') {
+    set_error(error, error_size, "%s needs a file name", name);
+    return nullptr;
+  }
+  return file;
+}
+
+bool is_option(const char *arg, const char *name) {
+  const std::size_t length = std::strlen(name);
+  return std::strncmp(arg, name, length) == 0 && (arg[length] == '\0' || arg[length] == '=');
+}
 
 argument_kind read_argument(int argc, const char *const *argv, int *i, program_options *options,
                             char *error, std::size_t error_size) {
@@ -52,6 +76,13 @@ argument_kind read_argument(int argc, const char *const *argv, int *i, program_o
     }
     options->port = port;
     return argument_kind::port;
+  }
+  for (auto [name, slot] :
+       {std::pair<const char *, const char **>{"--calibration", &options->calibration},
+        {"--calibration-out", &options->calibration_out}}) {
+    if (!is_option(arg, name)) continue;
+    *slot = file_argument(name, argc, argv, i, error, error_size);
+    return *slot != nullptr ? argument_kind::calibration : argument_kind::wrong;
   }
   set_error(error, error_size, arg[0] == '-' ? "unknown option %s" : "unexpected argument %s", arg);
   return argument_kind::wrong;
@@ -72,7 +103,8 @@ options_action parse_options(int argc, const char *const *argv, program_options 
       case argument_kind::csv: csv = true; break;
       case argument_kind::view: view = true; break;
       case argument_kind::ascii: options->ascii = true; break;
-      case argument_kind::port: break;
+      case argument_kind::port:
+      case argument_kind::calibration: break;
     }
   }
   if (csv && view) {
@@ -81,6 +113,10 @@ options_action parse_options(int argc, const char *const *argv, program_options 
   }
   if (options->ascii && !view) {
     set_error(error, error_size, "%s", "--ascii goes with --view");
+    return options_action::usage_error;
+  }
+  if (options->calibration_out != nullptr && !view) {
+    set_error(error, error_size, "%s", "--calibration-out goes with --view");
     return options_action::usage_error;
   }
   if (csv) options->mode = output_mode::csv;

@@ -14,7 +14,9 @@ enum class output_mode {
 struct program_options {
   const char *port = nullptr;  // --port: COMn or a device node; NULL: the first FTDI-bus port
   output_mode mode = output_mode::lines;
-  bool ascii = false;  // --ascii: the view draws with ASCII only
+  bool ascii = false;                     // --ascii: the view draws with ASCII only
+  const char *calibration = nullptr;      // --calibration FILE: applied in the view and CSV
+  const char *calibration_out = nullptr;  // --calibration-out FILE: where the view saves one
 };
 
 enum class options_action {

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string>
 
 #include "console.h"
 #include "sensor_link.h"
@@ -49,6 +50,13 @@ void say_held_notices(void) {
   held_count = 0;
 }
 
+calibration_set loaded;  // from --calibration
+bool calibration_loaded = false;
+const char *calibration_out = nullptr;  // --calibration-out
+std::string calibration_file_name;      // chosen at the first save
+
+const calibration_set *loaded_calibration() { return calibration_loaded ? &loaded : nullptr; }
+
 class console_io final : public view_io {
 public:
   explicit console_io(bool hold_notices) : hold_notices_(hold_notices) {}
@@ -73,6 +81,21 @@ public:
     const bool left = console_write(leave_text);
     leave_text[0] = '\0';
     return left;
+  }
+  bool save_calibration(const calibration_set &set, char *where, std::size_t where_size) override {
+    if (calibration_file_name.empty()) {
+      calibration_file_name =
+          calibration_out != nullptr ? calibration_out : calibration_new_file_name();
+    }
+    char reason[160];
+    const bool saved =
+        calibration_save_file(calibration_file_name.c_str(), set, reason, sizeof reason);
+    if (saved) {
+      std::snprintf(where, where_size, "%s", calibration_file_name.c_str());
+    } else {
+      std::snprintf(where, where_size, "%s: %s", calibration_file_name.c_str(), reason);
+    }
+    return saved;
   }
 
 private:
@@ -99,9 +122,22 @@ view_session session;  // large: static storage
 
 }  // namespace
 
+int view_calibration_setup(const char *load_path, const char *out_path) {
+  calibration_out = out_path;
+  calibration_loaded = false;
+  if (load_path == nullptr) return 0;
+  char error[200];
+  if (!calibration_load_file(load_path, &loaded, error, sizeof error)) {
+    std::fprintf(stderr, "orlanse_sensor: calibration file %s: %s\n", load_path, error);
+    return view_status_bad_calibration;
+  }
+  calibration_loaded = true;
+  return 0;
+}
+
 int run_csv_session(void) {
   console_io io(false);
-  return status_of(view_run_csv(io));
+  return status_of(view_run_csv(io, loaded_calibration()));
 }
 
 int run_view_session(const char *com_name, const char *device_node, const char *description,
@@ -117,7 +153,8 @@ int run_view_session(const char *com_name, const char *device_node, const char *
   const view_style style =
       force_ascii || !console_screen_unicode() ? view_style_ascii : view_style_utf8;
   console_io io(true);
-  const view_end end = view_run_live(&session, io, style, com_name, device_node, description);
+  const view_end end =
+      view_run_live(&session, io, style, com_name, device_node, description, loaded_calibration());
   // The key that ended a wait for stdout is the view's ending key: taken,
   // as the view takes its keys.
   if (console_unwritten_bytes() > 0 && console_key_waiting()) console_read_key();

@@ -20,12 +20,20 @@ extern const char view_output_failed_format[];
 // with the count of bytes not written (long long).
 extern const char view_unwritten_format[];
 
+// Reads the calibration file named by --calibration (NULL: none) and keeps
+// the name given by --calibration-out (NULL: a new file in the current
+// directory, named when it is written). 0; or view_status_bad_calibration
+// with a stderr line naming the file and what is wrong with it.
+constexpr int view_status_bad_calibration = 2;
+int view_calibration_setup(const char *load_path, const char *out_path);
+
 // CSV on stdout: the header line, then one row per sample, flushed per row,
-// until a key is waiting (left unread, as on the plain run). 0 then.
+// until a key is waiting (left unread, as on the plain run), with the
+// calibrated columns when a calibration was loaded. 0 then.
 int run_csv_session(void);
 
 // The full-screen view on the terminal behind stdout, until a key other
-// than c (consumed). The port's texts (NULL or empty: not shown) are shown
+// than c or a (consumed). The port's texts (NULL or empty: not shown) are shown
 // in the title. ASCII only when force_ascii or when the terminal cannot show
 // UTF-8 block characters. 0 after the key; view_status_no_terminal (with a
 // stderr line) when stdout is no terminal.

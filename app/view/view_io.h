@@ -4,8 +4,10 @@
 // ones; the tests give them a script.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+#include "calibration_file.h"
 #include "sensor_link.h"
 
 class view_io {
@@ -30,6 +32,10 @@ public:
   // Leaves the full screen now (writes view_vt_leave_text), so that what
   // follows is on the normal screen; false when it could not be written.
   virtual bool leave_screen() = 0;
+  // Saves a calibration (the same file each time in one run): true with the
+  // file's name in where, or false with the file's name and the reason.
+  virtual bool save_calibration(const calibration_set &set, char *where,
+                                std::size_t where_size) = 0;
 
 protected:
   view_io() = default;

@@ -23,12 +23,6 @@ void widen(double value, int64_t samples, double *low, double *high) {
   if (samples == 0 || value > *high) *high = value;
 }
 
-view_vector corrected_geomagnetic(const view_model &model) {
-  double offsets[3];
-  view_model_offsets(model, offsets);
-  return {model.last[0] - offsets[0], model.last[1] - offsets[1], model.last[2] - offsets[2]};
-}
-
 void add_to_history(view_model *model, const int32_t (&values)[6]) {
   const int64_t number = model->now_ms / view_bucket_ms;
   view_bucket &bucket = model->history[number % view_bucket_count];
@@ -40,31 +34,46 @@ void add_to_history(view_model *model, const int32_t (&values)[6]) {
   for (int axis = 0; axis < 6; ++axis) bucket.sums[axis] += values[axis];
 }
 
-void keep_reading(view_model *model, const int32_t (&geo)[3]) {
-  if (model->calibration_seen++ % model->keep_stride != 0) return;
-  if (model->kept_count == view_kept_capacity) {
-    for (int k = 0; k < view_kept_capacity / 2; ++k) {
-      for (int axis = 0; axis < 3; ++axis)
-        model->kept[k][axis] = model->kept[static_cast<std::size_t>(k) * 2][axis];
-    }
-    model->kept_count = view_kept_capacity / 2;
-    model->keep_stride *= 2;
-  }
-  for (int axis = 0; axis < 3; ++axis) model->kept[model->kept_count][axis] = geo[axis];
-  ++model->kept_count;
+accel_result identity_accel() {
+  accel_result result{};
+  for (double &gain : result.gain) gain = 1.0;
+  return result;
 }
 
-// The centre moves while the calibration runs: the sectors are counted
-// again over the kept readings against the latest offsets.
-void count_sectors(view_model *model) {
-  double offsets[3];
-  view_hard_iron_offsets(model->calibration, offsets);
-  view_coverage_reset(&model->coverage);
-  for (int k = 0; k < model->kept_count; ++k) {
-    const int32_t *reading = model->kept[k];
-    view_coverage_add(&model->coverage,
-                      {reading[0] - offsets[0], reading[1] - offsets[1], reading[2] - offsets[2]});
+double distance(const double (&a)[3], const double (&b)[3]) {
+  return view_magnitude({a[0] - b[0], a[1] - b[1], a[2] - b[2]});
+}
+
+void thin_kept(view_model *model) {
+  for (int k = 0; k < view_kept_capacity / 2; ++k) {
+    for (int axis = 0; axis < 3; ++axis)
+      model->kept[k][axis] = model->kept[static_cast<std::size_t>(k) * 2][axis];
   }
+  model->kept_count = view_kept_capacity / 2;
+  model->keep_stride *= 2;
+}
+
+// Keeps a reading that has moved from the last kept one; true when kept.
+bool keep_reading(view_model *model, const int32_t (&values)[6]) {
+  const double reading[3] = {static_cast<double>(values[0]), static_cast<double>(values[1]),
+                             static_cast<double>(values[2])};
+  if (model->counted > 0) {
+    const double length = view_magnitude({reading[0], reading[1], reading[2]});
+    if (distance(reading, model->last_counted) < view_keep_distance * length) return false;
+  }
+  for (int axis = 0; axis < 3; ++axis) model->last_counted[axis] = reading[axis];
+  if (model->counted++ % model->keep_stride != 0) return false;
+  if (model->kept_count == view_kept_capacity) thin_kept(model);
+  for (int axis = 0; axis < 3; ++axis) model->kept[model->kept_count][axis] = reading[axis];
+  ++model->kept_count;
+  const int32_t acc[3] = {values[3], values[4], values[5]};
+  const int face = accel_face_of(view_vector_of(acc), 0.0);
+  if (face >= 0) ++model->pose_points[face];
+  return true;
+}
+
+void refit(view_model *model) {
+  model->geo_fit = calib_fit_geomagnetic(model->kept, model->kept_count);
 }
 
 void add_sample(view_model *model, const int32_t (&values)[6]) {
@@ -76,10 +85,12 @@ void add_sample(view_model *model, const int32_t (&values)[6]) {
   ++model->samples;
   view_rate_add(&model->rate, model->now_ms);
   add_to_history(model, values);
-  if (model->calibration_mode == view_calibration_running) {
-    view_hard_iron_add(&model->calibration, geo);
-    keep_reading(model, geo);
-    count_sectors(model);
+  if (model->calibration_mode == view_calibration_running && keep_reading(model, values)) {
+    refit(model);
+  }
+  if (model->accel_mode == view_calibration_running) {
+    accel_collect_add(&model->accel, model->now_ms, view_vector_of(acc));
+    model->accel_fit = accel_fit(model->accel);
   }
 }
 
@@ -94,9 +105,10 @@ void view_model_start(view_model *model, int64_t start_ms, const char *com_name,
   copy_text(model->description, description);
   for (view_bucket &bucket : model->history) bucket.number = -1;
   view_rate_reset(&model->rate);
-  view_hard_iron_reset(&model->calibration);
-  view_coverage_reset(&model->coverage);
+  model->geo_fit = calib_none(0);
   model->keep_stride = 1;
+  accel_collect_reset(&model->accel);
+  model->accel_fit = identity_accel();
 }
 
 void view_model_tick(view_model *model, int64_t now_ms) {
@@ -124,29 +136,92 @@ void view_model_add(view_model *model, int64_t now_ms, sensor_outcome outcome,
 void view_model_toggle_calibration(view_model *model) {
   if (model->calibration_mode == view_calibration_running) {
     model->calibration_mode = view_calibration_done;
+    refit(model);
     return;
   }
   model->calibration_mode = view_calibration_running;
-  view_hard_iron_reset(&model->calibration);
-  view_coverage_reset(&model->coverage);
+  model->geo_fit = calib_none(0);
   model->kept_count = 0;
+  model->counted = 0;
   model->keep_stride = 1;
-  model->calibration_seen = 0;
+  for (int &count : model->pose_points) count = 0;
+}
+
+void view_model_toggle_accel_calibration(view_model *model) {
+  if (model->accel_mode == view_calibration_running) {
+    model->accel_mode = view_calibration_done;
+    return;
+  }
+  model->accel_mode = view_calibration_running;
+  accel_collect_reset(&model->accel);
+  model->accel_fit = accel_fit(model->accel);
+}
+
+void view_model_load(view_model *model, const calibration_set &loaded) { model->loaded = loaded; }
+
+bool view_model_geo_calibration(const view_model &model, geo_calibration *calibration) {
+  if (model.calibration_mode != view_calibration_off && model.geo_fit.model != calib_model_none) {
+    *calibration = model.geo_fit;
+    return true;
+  }
+  *calibration = model.loaded.has_geomagnetic ? model.loaded.geomagnetic : calib_none(0);
+  return model.loaded.has_geomagnetic;
+}
+
+bool view_model_accel_calibration(const view_model &model, accel_result *calibration) {
+  if (model.accel_mode != view_calibration_off && model.accel_fit.complete) {
+    *calibration = model.accel_fit;
+    return true;
+  }
+  *calibration = model.loaded.has_acceleration ? model.loaded.acceleration : identity_accel();
+  return model.loaded.has_acceleration;
+}
+
+calibration_set view_model_results(const view_model &model) {
+  calibration_set set{};
+  set.has_geomagnetic =
+      model.calibration_mode != view_calibration_off && model.geo_fit.model != calib_model_none;
+  set.geomagnetic = model.geo_fit;
+  set.has_acceleration = model.accel_mode != view_calibration_off && model.accel_fit.complete;
+  set.acceleration = model.accel_fit;
+  return set;
 }
 
 bool view_model_offsets(const view_model &model, double (&offsets)[3]) {
-  if (model.calibration_mode == view_calibration_off) {
-    offsets[0] = offsets[1] = offsets[2] = 0.0;
-    return false;
-  }
-  return view_hard_iron_offsets(model.calibration, offsets);
+  geo_calibration calibration;
+  const bool in_use = view_model_geo_calibration(model, &calibration);
+  for (int axis = 0; axis < 3; ++axis) offsets[axis] = calibration.offset[axis];
+  return in_use;
+}
+
+view_vector view_model_geomagnetic(const view_model &model) {
+  geo_calibration calibration;
+  view_model_geo_calibration(model, &calibration);
+  const int32_t geo[3] = {model.last[0], model.last[1], model.last[2]};
+  return calib_apply_geomagnetic(calibration, view_vector_of(geo));
+}
+
+view_vector view_model_acceleration(const view_model &model) {
+  accel_result calibration;
+  view_model_accel_calibration(model, &calibration);
+  const int32_t acc[3] = {model.last[3], model.last[4], model.last[5]};
+  return accel_apply(calibration, view_vector_of(acc));
 }
 
 bool view_model_heading(const view_model &model, double *heading_deg) {
   if (model.samples == 0) return false;
-  const view_vector acc{static_cast<double>(model.last[3]), static_cast<double>(model.last[4]),
-                        static_cast<double>(model.last[5])};
-  return view_heading(corrected_geomagnetic(model), acc, heading_deg);
+  return view_heading(view_model_geomagnetic(model), view_model_acceleration(model), heading_deg);
+}
+
+// A face is missing while it holds under a twentieth of the kept readings
+// (and under 5 of them).
+unsigned view_model_missing_poses(const view_model &model) {
+  unsigned missing = 0;
+  for (int face = 0; face < accel_face_count; ++face) {
+    const int count = model.pose_points[face];
+    if (count < 5 || count * 20 < model.kept_count) missing |= 1U << face;
+  }
+  return missing;
 }
 
 void view_model_history(const view_model &model, int axis, int cells, double *means,

@@ -11,12 +11,6 @@ view_vector cross(view_vector a, view_vector b) {
   return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
 
-// -1, 0 or +1 for one component against the largest one.
-int sector_step(double component, double largest) {
-  if (3.0 * std::fabs(component) <= largest) return 0;
-  return component > 0 ? 1 : -1;
-}
-
 }  // namespace
 
 view_vector view_vector_of(const int32_t (&axes)[3]) {
@@ -46,48 +40,6 @@ bool view_heading(view_vector geomagnetic, view_vector acceleration, double *hea
   if (heading >= 360.0) heading -= 360.0;
   *heading_deg = heading;
   return true;
-}
-
-void view_hard_iron_reset(view_hard_iron *calibration) { *calibration = view_hard_iron{}; }
-
-void view_hard_iron_add(view_hard_iron *calibration, const int32_t (&geomagnetic)[3]) {
-  for (int axis = 0; axis < 3; ++axis) {
-    if (calibration->samples == 0 || geomagnetic[axis] < calibration->low[axis]) {
-      calibration->low[axis] = geomagnetic[axis];
-    }
-    if (calibration->samples == 0 || geomagnetic[axis] > calibration->high[axis]) {
-      calibration->high[axis] = geomagnetic[axis];
-    }
-  }
-  ++calibration->samples;
-}
-
-bool view_hard_iron_offsets(const view_hard_iron &calibration, double (&offsets)[3]) {
-  for (int axis = 0; axis < 3; ++axis) {
-    offsets[axis] = calibration.samples == 0 ? 0.0
-                                             : (static_cast<double>(calibration.low[axis]) +
-                                                static_cast<double>(calibration.high[axis])) /
-                                                   2.0;
-  }
-  return calibration.samples > 0;
-}
-
-int view_sector_of(view_vector v) {
-  const double largest = std::fmax(std::fabs(v.x), std::fmax(std::fabs(v.y), std::fabs(v.z)));
-  if (!(largest > 0.0)) return -1;
-  // (sx, sy, sz) as a base-3 number 0..26; 13 is the centre, never reached.
-  const int cell = (sector_step(v.x, largest) + 1) * 9 + (sector_step(v.y, largest) + 1) * 3 +
-                   (sector_step(v.z, largest) + 1);
-  return cell < 13 ? cell : cell - 1;
-}
-
-void view_coverage_reset(view_coverage *coverage) { *coverage = view_coverage{}; }
-
-void view_coverage_add(view_coverage *coverage, view_vector v) {
-  const int sector = view_sector_of(v);
-  if (sector < 0 || coverage->visited[sector]) return;
-  coverage->visited[sector] = true;
-  ++coverage->count;
 }
 
 void view_rate_reset(view_rate_meter *meter) { *meter = view_rate_meter{}; }

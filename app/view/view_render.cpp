@@ -42,8 +42,8 @@ const glyph_set &glyphs_of(view_style style) {
 }
 
 constexpr int segment_size = 112;
-constexpr int max_segments = 4;
-constexpr int max_blocks = 20;
+constexpr int max_segments = 12;
+constexpr int max_blocks = 24;
 constexpr int no_axis = -1;
 
 // A piece of the view: an axis row, or text parts that wrap between them.
@@ -212,9 +212,7 @@ void add_magnitude(layout *view, const view_model &model, bool geo) {
 
 void add_attitude(layout *view, const view_model &model, const glyph_set &glyphs) {
   block *piece = add_block(view, 1, no_axis);
-  const view_vector acc{static_cast<double>(model.last[3]), static_cast<double>(model.last[4]),
-                        static_cast<double>(model.last[5])};
-  const view_tilt tilt = view_tilt_of(acc);
+  const view_tilt tilt = view_tilt_of(view_model_acceleration(model));
   if (model.samples > 0 && tilt.valid) {
     std::snprintf(next_segment(piece), segment_size, "pitch %.1f%s", shown_angle(tilt.pitch_deg),
                   glyphs.degree);
@@ -250,31 +248,179 @@ void add_counts(layout *view, const view_model &model) {
                 model.silent_periods, model.silent ? " (silent now)" : "");
 }
 
-void add_calibration(layout *view, const view_model &model, const glyph_set &glyphs) {
-  block *piece = add_block(view, 2, no_axis);
-  if (model.calibration_mode == view_calibration_off) {
-    std::snprintf(next_segment(piece), segment_size, "calibration off");
+// A gauge of cells filled in proportion to share (0..1), in half cells.
+void put_gauge(char *out, std::size_t size, double share, int cells, const glyph_set &glyphs) {
+  const int halves =
+      static_cast<int>(std::lround(std::fmin(std::fmax(share, 0.0), 1.0) * cells * 2));
+  std::size_t used = 0;
+  out[0] = '\0';
+  for (int k = 0; k < cells && used < size; ++k) {
+    const int filled = halves - 2 * k;
+    const char *glyph =
+        filled >= 2 ? glyphs.gauge_full : (filled == 1 ? glyphs.gauge_half : glyphs.gauge_empty);
+    used += static_cast<std::size_t>(std::snprintf(out + used, size - used, "%s", glyph));
+  }
+}
+
+// Face names of a bit set, comma-separated.
+void put_faces(char *out, std::size_t size, const char *lead, unsigned faces) {
+  int used = std::snprintf(out, size, "%s", lead);
+  bool first = true;
+  for (int face = 0; face < accel_face_count; ++face) {
+    if ((faces & (1U << face)) == 0 || used >= static_cast<int>(size)) continue;
+    used += std::snprintf(out + used, size - static_cast<std::size_t>(used), "%s%s",
+                          first ? " " : ", ", accel_face_name(face));
+    first = false;
+  }
+}
+
+int first_face(unsigned faces) {
+  for (int face = 0; face < accel_face_count; ++face) {
+    if ((faces & (1U << face)) != 0) return face;
+  }
+  return -1;
+}
+
+const char *mode_text(view_calibration_mode mode) {
+  return mode == view_calibration_running ? "calibrating" : "calibrated";
+}
+
+// A figure as shown, to a tenth; never "-0.0".
+double shown_tenth(double value) { return std::round(value * 10.0) / 10.0 + 0.0; }
+double shown_thousandth(double value) { return std::round(value * 1000.0) / 1000.0 + 0.0; }
+
+void add_geo_progress(layout *view, const view_model &model, const glyph_set &glyphs) {
+  const geo_calibration &fit = model.geo_fit;
+  block *piece = add_block(view, 1, no_axis);
+  std::snprintf(next_segment(piece), segment_size, "field %s", mode_text(model.calibration_mode));
+  std::snprintf(next_segment(piece), segment_size, "points %d", model.kept_count);
+  std::snprintf(next_segment(piece), segment_size, "model %s", calib_model_name(fit.model));
+  char gauge[10 * 4 + 1];
+  const double covered = 100.0 - fit.quality.gaps;
+  put_gauge(gauge, sizeof gauge, covered / 100.0, 10, glyphs);
+  std::snprintf(next_segment(piece), segment_size, "coverage %.0f%% [%s]", covered, gauge);
+  const unsigned missing = view_model_missing_poses(model);
+  if ((missing == 0 && fit.quality.gaps < calib_gaps_limit) || fit.good) return;
+  piece = add_block(view, 1, no_axis);
+  if (missing != 0) {
+    put_faces(next_segment(piece), segment_size, "missing:", missing);
+    if (model.calibration_mode == view_calibration_running) {
+      std::snprintf(next_segment(piece), segment_size, "-> %s",
+                    accel_face_hint(first_face(missing)));
+    }
+  } else if (model.calibration_mode == view_calibration_running) {
+    std::snprintf(next_segment(piece), segment_size,
+                  "-> turn it slowly about each axis in each position");
+  }
+}
+
+// The figures over their limits, or why the data cannot give a good fit.
+void put_verdict(char *out, std::size_t size, const geo_calibration &fit) {
+  if (fit.good) {
+    std::snprintf(out, size, "GOOD");
     return;
   }
-  std::snprintf(next_segment(piece), segment_size, "%s",
-                model.calibration_mode == view_calibration_running ? "calibrating" : "calibrated");
-  double offsets[3];
-  if (view_model_offsets(model, offsets)) {
-    std::snprintf(next_segment(piece), segment_size, "offsets %.1f %.1f %.1f", offsets[0],
-                  offsets[1], offsets[2]);
-  } else {
+  if (fit.doubt != calib_doubt_quality) {
+    std::snprintf(out, size, "not good: %s", calib_doubt_text(fit.doubt));
+    return;
+  }
+  const calib_quality &q = fit.quality;
+  const bool over[4] = {q.gaps >= calib_gaps_limit, q.variance >= calib_variance_limit,
+                        q.wobble >= calib_wobble_limit, q.fit_error >= calib_fit_error_limit};
+  const char *const names[4] = {"gaps", "variance", "wobble", "fit error"};
+  int used = std::snprintf(out, size, "not good:");
+  const char *separator = " ";
+  for (int k = 0; k < 4 && used < static_cast<int>(size); ++k) {
+    if (!over[k]) continue;
+    used += std::snprintf(out + used, size - static_cast<std::size_t>(used), "%s%s", separator,
+                          names[k]);
+    separator = ", ";
+  }
+  if (used < static_cast<int>(size))
+    std::snprintf(out + used, size - static_cast<std::size_t>(used), " too high");
+}
+
+void add_geo_figures(layout *view, const view_model &model) {
+  const geo_calibration &fit = model.geo_fit;
+  block *piece = add_block(view, 1, no_axis);
+  if (fit.model == calib_model_none) {
     std::snprintf(next_segment(piece), segment_size, "offsets --");
+  } else {
+    std::snprintf(next_segment(piece), segment_size, "offsets %.1f %.1f %.1f",
+                  shown_tenth(fit.offset[0]), shown_tenth(fit.offset[1]),
+                  shown_tenth(fit.offset[2]));
+    std::snprintf(next_segment(piece), segment_size, "field %.1f", fit.field);
+    const double(&m)[3][3] = fit.matrix;
+    std::snprintf(next_segment(piece), segment_size,
+                  "matrix %.3f %.3f %.3f / %.3f %.3f %.3f / %.3f %.3f %.3f",
+                  shown_thousandth(m[0][0]), shown_thousandth(m[0][1]), shown_thousandth(m[0][2]),
+                  shown_thousandth(m[1][0]), shown_thousandth(m[1][1]), shown_thousandth(m[1][2]),
+                  shown_thousandth(m[2][0]), shown_thousandth(m[2][1]), shown_thousandth(m[2][2]));
+    piece = add_block(view, 1, no_axis);
+    const calib_quality &q = fit.quality;
+    std::snprintf(next_segment(piece), segment_size, "gaps %.1f%%", q.gaps);
+    std::snprintf(next_segment(piece), segment_size, "variance %.1f%%", q.variance);
+    std::snprintf(next_segment(piece), segment_size, "wobble %.1f%%", q.wobble);
+    std::snprintf(next_segment(piece), segment_size, "fit error %.1f%%", q.fit_error);
   }
-  char gauge[13 * 4 + 1];
-  int used = 0;
-  for (int k = 0; k < 13; ++k) {
-    const int visited = model.coverage.count - 2 * k;
-    const char *glyph =
-        visited >= 2 ? glyphs.gauge_full : (visited == 1 ? glyphs.gauge_half : glyphs.gauge_empty);
-    used += std::snprintf(gauge + used, sizeof gauge - static_cast<size_t>(used), "%s", glyph);
+  put_verdict(next_segment(piece), segment_size, fit);
+}
+
+void add_accel(layout *view, const view_model &model) {
+  const accel_result &fit = model.accel_fit;
+  block *piece = add_block(view, 1, no_axis);
+  std::snprintf(next_segment(piece), segment_size, "accelerometer %s, %d/6 faces",
+                mode_text(model.accel_mode), model.accel.positions);
+  unsigned taken = 0;
+  for (int face = 0; face < accel_face_count; ++face) {
+    if (model.accel.taken[face]) taken |= 1U << face;
   }
-  std::snprintf(next_segment(piece), segment_size, "coverage %2d/%d [%s]", model.coverage.count,
-                view_sector_count, gauge);
+  if (taken != 0) put_faces(next_segment(piece), segment_size, "done:", taken);
+  if (!fit.complete) {
+    if (model.accel_mode == view_calibration_running) {
+      std::snprintf(next_segment(piece), segment_size, "-> %s and hold it still",
+                    accel_face_hint(first_face(~taken & 0x3FU)));
+    }
+    return;
+  }
+  std::snprintf(next_segment(piece), segment_size, "offsets %.1f %.1f %.1f",
+                shown_tenth(fit.offset[0]), shown_tenth(fit.offset[1]), shown_tenth(fit.offset[2]));
+  std::snprintf(next_segment(piece), segment_size, "gains %.4e %.4e %.4e", fit.gain[0], fit.gain[1],
+                fit.gain[2]);
+  std::snprintf(next_segment(piece), segment_size, "|A| error %.2f%%", fit.worst_error);
+  std::snprintf(next_segment(piece), segment_size, "%s", fit.good ? "GOOD" : "not good");
+}
+
+// The calibrated vectors, while a calibration is in use.
+void add_calibrated(layout *view, const view_model &model) {
+  geo_calibration geo;
+  accel_result acc;
+  const bool geo_in_use = view_model_geo_calibration(model, &geo);
+  const bool acc_in_use = view_model_accel_calibration(model, &acc);
+  if (!geo_in_use && !acc_in_use) return;
+  block *piece = add_block(view, 1, no_axis);
+  if (model.samples == 0) {
+    std::snprintf(next_segment(piece), segment_size, "calibrated --");
+    return;
+  }
+  if (geo_in_use) {
+    const view_vector b = view_model_geomagnetic(model);
+    std::snprintf(next_segment(piece), segment_size, "calibrated B %.1f %.1f %.1f |B| %.1f", b.x,
+                  b.y, b.z, view_magnitude(b));
+  }
+  if (acc_in_use) {
+    const view_vector a = view_model_acceleration(model);
+    std::snprintf(next_segment(piece), segment_size, "A %.3f %.3f %.3f g |A| %.3f g", a.x, a.y, a.z,
+                  view_magnitude(a));
+  }
+}
+
+void add_calibration(layout *view, const view_model &model, const glyph_set &glyphs) {
+  if (model.calibration_mode != view_calibration_off) {
+    add_geo_progress(view, model, glyphs);
+    add_geo_figures(view, model);
+  }
+  if (model.accel_mode != view_calibration_off) add_accel(view, model);
 }
 
 void add_title(layout *view, const view_model &model) {
@@ -287,7 +433,8 @@ void add_title(layout *view, const view_model &model) {
 
 void add_keys(layout *view) {
   block *piece = add_block(view, 3, no_axis);
-  std::snprintf(next_segment(piece), segment_size, "c: calibration on/off");
+  std::snprintf(next_segment(piece), segment_size, "c: field calibration on/off");
+  std::snprintf(next_segment(piece), segment_size, "a: accelerometer calibration on/off");
   std::snprintf(next_segment(piece), segment_size, "any other key: quit");
 }
 
@@ -304,6 +451,7 @@ void plan(const view_model &model, const glyph_set &glyphs, layout *view) {
   add_magnitude(view, model, false);
   add_gap(view);
   add_attitude(view, model, glyphs);
+  add_calibrated(view, model);
   add_rate(view, model);
   add_counts(view, model);
   add_calibration(view, model, glyphs);

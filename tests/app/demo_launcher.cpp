@@ -5,17 +5,22 @@
 // that samples stream without the hardware. The simulated module answers at
 // 9600 baud and turns its vectors slowly; a key ends the program as usual.
 // The exit status is the program's (128 + signal when a signal ended it).
+// With ORLANSE_DEMO_ORIENTATIONS=1 in the environment the module is read
+// through a known distortion, turns through all orientations and then holds
+// each face still, for watching the view's calibrations converge.
 #include <signal.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "fixture.h"
+#include "sim_orientations.h"
 
 namespace {
 
@@ -43,6 +48,23 @@ std::vector<sim_reply> turning_samples() {
     samples.push_back(sim_fields(field(gy), field(gx), field(gz), field(ay), field(ax), field(az)));
   }
   return samples;
+}
+
+// What a calibration should find: the distortion's offsets, the inverse of
+// its soft iron up to scale, and the accelerometer's offsets and gains.
+void print_distortion(const sim_distortion &d) {
+  std::fprintf(stderr,
+               "orlanse_demo: the module turns through all orientations for a minute, then holds "
+               "each face still for 2 s.\n"
+               "orlanse_demo: press c and a at once to calibrate; a calibration should find\n"
+               "  geomagnetic offsets %.1f %.1f %.1f, a matrix proportional to the inverse of\n",
+               d.geo_offset[0], d.geo_offset[1], d.geo_offset[2]);
+  for (const auto &row : d.soft_iron) {
+    std::fprintf(stderr, "    %.3f %.3f %.3f\n", row[0], row[1], row[2]);
+  }
+  std::fprintf(stderr, "  acceleration offsets %.1f %.1f %.1f, gains %.4e %.4e %.4e\n\n",
+               d.acc_offset[0], d.acc_offset[1], d.acc_offset[2], 1.0 / d.acc_scale[0],
+               1.0 / d.acc_scale[1], 1.0 / d.acc_scale[2]);
 }
 
 void forward_signal(int signal_number) {
@@ -106,13 +128,17 @@ int main(int argc, char **argv) {
     return 1;
   }
   sim_options options;
-  options.samples = turning_samples();
+  const char *orientations = std::getenv("ORLANSE_DEMO_ORIENTATIONS");
+  const bool calibrating = orientations != nullptr && std::strcmp(orientations, "1") == 0;
+  options.samples =
+      calibrating ? sim_orientation_script(sim_demo_distortion(), {}) : turning_samples();
   options.pace = true;
   sensor_sim module(master, options);
 
   std::fprintf(stderr,
                "orlanse_demo: a simulated sensor module on a fake FTDI adapter; "
                "press any key to end the samples.\n\n");
+  if (calibrating) print_distortion(sim_demo_distortion());
   const int status = run_here(program, args);
   module.stop();
   return status;

@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -207,7 +208,8 @@ TEST(view, a_terminal_it_cannot_draw_on_is_refused_and_says_why) {
 // then ends the program by SIGINT.
 TEST(view, ends_as_found_whatever_ends_it) {
   const std::string offsets =
-      "orlanse_sensor: hard-iron offsets (geo1,geo2,geo3): 16384.5,16384.0,16385.0 (";
+      "orlanse_sensor: geomagnetic offsets (geo1,geo2,geo3): 16384.5,16384.0,16385.0 (";
+  const std::string saved = "/tmp/orlanse_view_ends_" + std::to_string(getpid()) + ".json";
   const struct {
     const char *name;
     std::vector<std::string> env;
@@ -228,7 +230,9 @@ TEST(view, ends_as_found_whatever_ends_it) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     module_scenario module(replies({reply_a, reply_b}));
-    run_options options = run_options().arg("--view").stdout_as(stream_mode::terminal);
+    std::remove(saved.c_str());
+    run_options options = run_options().arg("--view").arg("--calibration-out").arg(saved);
+    options.stdout_as(stream_mode::terminal);
     options.terminal_size(c.size == 0 ? 0 : 80, c.size).holding_terminal();
     options.unset_env("COLUMNS").unset_env("LINES");
     for (const std::string &e : c.env) options.set_env(e);
@@ -244,6 +248,7 @@ TEST(view, ends_as_found_whatever_ends_it) {
     EXPECT_EQ(program.exit_info().status, c.calibrated ? -1 : 0);
     EXPECT_EQ(program.exit_info().signal_number, c.calibrated ? SIGINT : 0);
     EXPECT_EQ(contains(program.err(), offsets), c.calibrated) << program.err();
+    EXPECT_EQ(std::remove(saved.c_str()) == 0, c.calibrated) << "the calibration is saved";
     const std::string out = program.out();
     EXPECT_TRUE(ends_with(out, view_leave_text));
     EXPECT_TRUE(contains(out, "\x1b[" + std::to_string(c.rows_drawn) + ";1H"));

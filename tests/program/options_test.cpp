@@ -99,3 +99,43 @@ TEST(options, the_help_text_starts_with_the_usage_line_and_names_every_option) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(options, calibration_files_are_named_in_either_form) {
+  const struct {
+    std::vector<const char *> args;
+    const char *calibration;
+    const char *calibration_out;
+    const char *error;  // NULL: runs
+  } cases[] = {
+      {{"--calibration", "c.json"}, "c.json", nullptr, nullptr},
+      {{"--csv", "--calibration=c.json"}, "c.json", nullptr, nullptr},
+      {{"--view", "--calibration-out", "o.json"}, nullptr, "o.json", nullptr},
+      {{"--calibration-out=o.json", "--view", "--calibration", "c.json"},
+       "c.json",
+       "o.json",
+       nullptr},
+      {{"--calibration"}, nullptr, nullptr, "--calibration needs a file name"},
+      {{"--view", "--calibration-out="}, nullptr, nullptr, "--calibration-out needs a file name"},
+      {{"--calibration-out", "o.json"}, nullptr, nullptr, "--calibration-out goes with --view"},
+      {{"--calibrationx"}, nullptr, nullptr, "unknown option --calibrationx"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    const parsed p = parse(c.args);
+    if (c.error != nullptr) {
+      EXPECT_EQ(p.action, options_action::usage_error);
+      EXPECT_EQ(p.error, c.error);
+      continue;
+    }
+    ASSERT_EQ(p.action, options_action::run) << p.error;
+    EXPECT_STREQ(p.options.calibration, c.calibration);
+    EXPECT_STREQ(p.options.calibration_out, c.calibration_out);
+  }
+  const std::string help = help_text;
+  EXPECT_NE(help.find("  --calibration FILE"), std::string::npos);
+  EXPECT_NE(help.find("  --calibration-out FILE"), std::string::npos);
+}
+
+}  // namespace

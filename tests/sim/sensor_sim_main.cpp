@@ -16,6 +16,7 @@
 #include <string>
 
 #include "sensor_sim.h"
+#include "sim_orientations.h"
 
 namespace {
 
@@ -48,7 +49,10 @@ const char usage_text[] =
     "  --ftdi-latency MS  release replies as an FTDI chip does, with a latency\n"
     "                     timer of MS milliseconds\n"
     "  --ftdi-latency-file PATH  the same, taking the timer from PATH at each reply\n"
-    "  --ftdi-event-char N  the chip's event character (a byte value, 10 for LF)\n";
+    "  --ftdi-event-char N  the chip's event character (a byte value, 10 for LF)\n"
+    "  --orientations     a module read through a known distortion that turns\n"
+    "                     through all orientations, then holds each face still\n"
+    "                     (for calibrations); the distortion goes to stderr\n";
 
 int stop_pipe[2] = {-1, -1};
 
@@ -84,6 +88,17 @@ bool parse_count(const char *text, int &value) {
   if (errno != 0 || end == text || *end != '\0' || parsed < 0 || parsed > 1000000000) return false;
   value = static_cast<int>(parsed);
   return true;
+}
+
+// The distortion and the calibration that undoes it, in the program's units.
+void print_distortion(const sim_distortion &d) {
+  std::fprintf(stderr, "sensor_sim: geomagnetic offset %.1f %.1f %.1f, soft iron", d.geo_offset[0],
+               d.geo_offset[1], d.geo_offset[2]);
+  for (const auto &row : d.soft_iron)
+    std::fprintf(stderr, " %.3f %.3f %.3f", row[0], row[1], row[2]);
+  std::fprintf(stderr, "; acceleration offset %.1f %.1f %.1f, gain %.6e %.6e %.6e\n",
+               d.acc_offset[0], d.acc_offset[1], d.acc_offset[2], 1.0 / d.acc_scale[0],
+               1.0 / d.acc_scale[1], 1.0 / d.acc_scale[2]);
 }
 
 // Returns 0 when the options are good, else the exit status.
@@ -155,6 +170,9 @@ int parse_options(int argc, char **argv, cli_options &options) {
           options.play.ftdi.event_char > 255) {
         return 2;
       }
+    } else if (arg == "--orientations") {
+      options.play.samples = sim_orientation_script(sim_demo_distortion(), {});
+      print_distortion(sim_demo_distortion());
     } else if (arg == "--pty-link" && has_value) {
       options.link_path = argv[++i];
     } else if (arg == "--log" && has_value) {

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "view_fixture.h"
 
+#include "sim_orientations.h"
+
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -147,6 +151,14 @@ bool scripted_io::leave_screen() {
   return write_out(view_vt_leave_text);
 }
 
+bool scripted_io::save_calibration(const calibration_set &set, char *where,
+                                   std::size_t where_size) {
+  saves.push_back(set);
+  std::snprintf(where, where_size, "%s",
+                fail_saves ? "calib.json: No space left on device" : "calib.json");
+  return !fail_saves;
+}
+
 std::vector<timed_text> scripted_io::frames() const {
   std::vector<timed_text> found;
   for (const timed_text &write : out) {
@@ -213,6 +225,20 @@ void play_scene(view_model *model) {
                         -150.0 * std::sin(k * 0.045)};
     int32_t values[6];
     sample_of(pose, shape, values);
+    view_model_add(model, now, sensor_sample_read, values);
+  }
+}
+
+void play_calibration_scene(view_model *model, int samples) {
+  const std::vector<sim_sample> script = sim_orientation_samples(sim_demo_distortion(), {});
+  int64_t now = scripted_io::start_ms;
+  view_model_start(model, now, "COM3", "/dev/ttyUSB0", "FT232R USB UART");
+  view_model_toggle_calibration(model);
+  view_model_toggle_accel_calibration(model);
+  for (int k = 0; k < samples && k < static_cast<int>(script.size()); ++k) {
+    now += 40;
+    int32_t values[6];
+    for (int axis = 0; axis < 6; ++axis) values[axis] = script[static_cast<std::size_t>(k)][axis];
     view_model_add(model, now, sensor_sample_read, values);
   }
 }

@@ -88,7 +88,9 @@ public:
   std::string err;
   int keys_read = 0;
   int leaves = 0;
-  int64_t left_at_write = -1;  // out.size() when leave_screen was called
+  int64_t left_at_write = -1;          // out.size() when leave_screen was called
+  std::vector<calibration_set> saves;  // every save_calibration
+  bool fail_saves = false;
 
   sensor_outcome read_sample(int32_t (&values)[6]) override;
   bool key_waiting() override;
@@ -99,6 +101,7 @@ public:
   bool screen_size(int *columns_out, int *rows_out) override;
   bool screen_resized() override;
   bool leave_screen() override;
+  bool save_calibration(const calibration_set &set, char *where, std::size_t where_size) override;
 
   // The writes that were frames (not the enter and leave texts).
   std::vector<timed_text> frames() const;
@@ -121,3 +124,8 @@ void expect_golden(const std::string &name, const std::string &dump);
 // a hard-iron offset, tumbling, two broken replies, one silent period, and a
 // calibration from 2 s to 10 s. Fills the model as the live view would.
 void play_scene(view_model *model);
+
+// The scene of the calibration snapshots: the simulator's distorted module
+// turns through all orientations with both calibrations on, then holds
+// three faces still (turn_samples + the samples of three faces).
+void play_calibration_scene(view_model *model, int samples);

@@ -49,6 +49,25 @@ TEST_F(view_render_test, matches_the_snapshots) {
   }
 }
 
+// The calibration panel while both calibrations run: early in the turn
+// (few points, faces missing), and after the turn with three faces held.
+TEST_F(view_render_test, the_calibration_panel_matches_its_snapshots) {
+  const struct {
+    int samples;
+    const char *golden;
+    view_style style;
+  } cases[] = {
+      {120, "calibration_early_utf8_80x24.txt", view_style_utf8},
+      {1500 + 3 * 65, "calibration_utf8_80x24.txt", view_style_utf8},
+      {1500 + 3 * 65, "calibration_ascii_80x24.txt", view_style_ascii},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.golden);
+    play_calibration_scene(model.get(), c.samples);
+    expect_golden(c.golden, render(c.style, 80, 24));
+  }
+}
+
 TEST_F(view_render_test, every_axis_shows_its_last_value_down_to_40_columns_and_10_rows) {
   const int sizes[][2] = {{40, 24}, {40, 10}, {80, 24}, {25, 8}};
   for (const auto &size : sizes) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "sim_orientations.h"
 #include "view_csv.h"
 #include "view_fixture.h"
 #include "view_session.h"
@@ -26,6 +27,10 @@ scripted_step sample_step(std::initializer_list<int32_t> values, int64_t duratio
   int k = 0;
   for (int32_t v : values) step.values[k++] = v;
   return step;
+}
+
+bool ends_with(const std::string &text, const std::string &end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 std::vector<std::string> lines_of(const std::string &text) {
@@ -95,6 +100,43 @@ TEST(csv_run, rows_carry_exact_values_and_millisecond_time) {
     char row[view_csv_row_size];
     view_csv_row(c.index, c.ms, c.values, row);
     EXPECT_STREQ(row, c.row);
+  }
+}
+
+// With a calibration: its columns in the header, calibrated values in the
+// rows (offsets 1 2 3 and the field doubled; 1 g = 10000), each section
+// alone too; pitch, roll and heading from the calibrated vectors.
+TEST(csv_run, a_calibration_adds_its_columns) {
+  calibration_set set{};
+  set.geomagnetic = calib_none(0);
+  set.geomagnetic.offset[0] = 1;
+  set.geomagnetic.offset[1] = 2;
+  set.geomagnetic.offset[2] = 3;
+  for (int i = 0; i < 3; ++i) set.geomagnetic.matrix[i][i] = 2;
+  set.acceleration = accel_result{{0, 0, 0}, {1e-4, 1e-4, 1e-4}, 6, 0, true, true};
+  const int32_t values[6] = {6, 4, 5, 0, 0, 10000};
+  const struct {
+    bool geo, acc;
+    const char *header_tail, *row_tail;
+  } cases[] = {
+      {true, true,
+       "geo_cal1,geo_cal2,geo_cal3,geo_cal_magnitude,acc_cal1,acc_cal2,acc_cal3,"
+       "acc_cal_magnitude,pitch,roll,heading\n",
+       "10.00,4.00,4.00,11.49,0.00000,0.00000,1.00000,1.00000,0.00,0.00,21.80\n"},
+      {true, false, "geo_cal_magnitude,pitch,roll,heading\n", "11.49,0.00,0.00,21.80\n"},
+      {false, true,
+       "acc_magnitude,acc_cal1,acc_cal2,acc_cal3,acc_cal_magnitude,pitch,roll,heading\n",
+       "10000.00,0.00000,0.00000,1.00000,1.00000,0.00,0.00,33.69\n"},
+  };
+  for (const auto &c : cases) {
+    set.has_geomagnetic = c.geo;
+    set.has_acceleration = c.acc;
+    char header[view_csv_header_size];
+    view_csv_header_of(&set, header);
+    char row[view_csv_row_size];
+    view_csv_row(0, 0, values, row, &set);
+    EXPECT_TRUE(ends_with(header, c.header_tail)) << header;
+    EXPECT_TRUE(ends_with(row, c.row_tail)) << row;
   }
 }
 
@@ -192,9 +234,9 @@ struct key_case {
   bool ends;
 };
 
-TEST_F(live_test, c_toggles_calibration_and_any_other_key_ends) {
-  const key_case cases[] = {{'q', true}, {'x', true},  {27, true},
-                            {' ', true}, {'c', false}, {'C', false}};
+TEST_F(live_test, c_and_a_toggle_calibrations_and_any_other_key_ends) {
+  const key_case cases[] = {{'q', true},  {'x', true},  {27, true},   {' ', true},
+                            {'c', false}, {'C', false}, {'a', false}, {'A', false}};
   for (const key_case &c : cases) {
     SCOPED_TRACE(c.key);
     io = scripted_io{};
@@ -204,16 +246,22 @@ TEST_F(live_test, c_toggles_calibration_and_any_other_key_ends) {
     if (c.ends) {
       EXPECT_LT(io.next_step, 30u);  // ended about 1 s in
       EXPECT_EQ(session->model.calibration_mode, view_calibration_off);
+      EXPECT_EQ(session->model.accel_mode, view_calibration_off);
     } else {
       EXPECT_EQ(io.next_step, 100u);  // ran to the end of the script
-      EXPECT_EQ(session->model.calibration_mode, view_calibration_running);
+      // Ended with the view.
+      const bool field = c.key == 'c' || c.key == 'C';
+      EXPECT_EQ(session->model.calibration_mode,
+                field ? view_calibration_done : view_calibration_off);
+      EXPECT_EQ(session->model.accel_mode, field ? view_calibration_off : view_calibration_done);
     }
   }
 }
 
-// A module with a hard-iron offset turns once round while calibrating: the
-// offsets come out on stderr in a form to paste, and the heading is right
-// again once they are applied.
+// A module with a hard-iron offset turns once round, level, while
+// calibrating: the points lie in one plane, so the calibration is not good,
+// but the in-plane offsets come out on stderr and the heading is right again
+// once they are applied.
 TEST_F(live_test, calibration_recovers_the_offset_prints_it_and_corrects_the_heading) {
   module_shape shape;
   shape.offset[0] = 700.0;
@@ -229,16 +277,23 @@ TEST_F(live_test, calibration_recovers_the_offset_prints_it_and_corrects_the_hea
   double y = 0;
   double z = 0;
   ASSERT_EQ(
-      std::sscanf(io.err.c_str(), "orlanse_sensor: hard-iron offsets (geo1,geo2,geo3): %lf,%lf,%lf",
-                  &x, &y, &z),
+      std::sscanf(io.err.c_str(),
+                  "orlanse_sensor: geomagnetic offsets (geo1,geo2,geo3): %lf,%lf,%lf", &x, &y, &z),
       3)
       << io.err;
   EXPECT_NEAR(x, 700.0, 2.0);
   EXPECT_NEAR(y, -400.0, 2.0);
   // Level turning leaves z constant: its offset is that constant.
   EXPECT_NEAR(z, session->model.last[2], 0.5);
+  EXPECT_NE(io.err.find("(sphere model, "), std::string::npos) << io.err;
+  EXPECT_NE(io.err.find(" points, points near one plane)\n"), std::string::npos) << io.err;
+  // Saved while running and by the key; stderr says where and gives the C
+  // snippet.
+  ASSERT_GE(io.saves.size(), 1u);
+  EXPECT_FALSE(io.saves.back().geomagnetic.good);
+  EXPECT_NE(io.err.find("orlanse_sensor: calibration written to calib.json\n"), std::string::npos);
+  EXPECT_NE(io.err.find("static const double geo_offset[3] = {"), std::string::npos) << io.err;
   EXPECT_EQ(io.err.back(), '\n');
-  EXPECT_EQ(std::count(io.err.begin(), io.err.end(), '\n'), 1);
   // The offsets come after the screen is left.
   EXPECT_GE(io.leaves, 1);
 
@@ -246,7 +301,7 @@ TEST_F(live_test, calibration_recovers_the_offset_prints_it_and_corrects_the_hea
   ASSERT_TRUE(view_model_heading(session->model, &heading));
   const attitude last = turning_pose(299, 25, 30, 0, 0);
   EXPECT_NEAR(std::remainder(heading - last.heading_deg, 360.0), 0.0, 1.0);
-  EXPECT_GE(session->model.coverage.count, 8);
+  EXPECT_GE(100.0 - session->model.geo_fit.quality.gaps, 8);
 }
 
 TEST_F(live_test, without_calibration_the_offset_skews_the_heading) {
@@ -322,7 +377,8 @@ TEST_F(live_test, a_gone_port_leaves_the_screen_and_still_prints_the_offsets) {
   EXPECT_EQ(run(), view_end_port_gone);
   EXPECT_EQ(io.leaves, 1);
   EXPECT_EQ(io.out.back().text, view_vt_leave_text);
-  EXPECT_NE(io.err.find("hard-iron offsets"), std::string::npos);
+  EXPECT_NE(io.err.find("geomagnetic offsets"), std::string::npos) << io.err;
+  EXPECT_EQ(io.saves.size(), 1u);
 }
 
 TEST_F(live_test, a_failed_write_ends_the_view) {
@@ -353,3 +409,60 @@ TEST_F(live_test, a_failed_leave_on_a_key_is_a_failed_write) {
 }
 
 }  // namespace
+
+// --- calibrations against the simulator's known distortion
+
+std::vector<scripted_step> orientation_steps(const sim_distortion &distortion) {
+  std::vector<scripted_step> steps;
+  for (const sim_sample &s : sim_orientation_samples(distortion, {})) {
+    scripted_step step{sensor_sample_read, {}, 40};
+    for (std::size_t k = 0; k < 6; ++k) step.values[k] = s[k];
+    steps.push_back(step);
+  }
+  return steps;
+}
+
+// A calibration ended by the view's end is saved too; a failed save is said.
+TEST_F(live_test, a_calibration_running_at_the_end_is_saved_and_a_failed_save_is_said) {
+  io.steps = orientation_steps(sim_demo_distortion());
+  io.steps.resize(300);
+  io.keys = {{scripted_io::start_ms, 'c'}};
+  io.fail_saves = true;
+  ASSERT_EQ(run(), view_end_key);
+  ASSERT_GE(io.saves.size(), 1u);
+  EXPECT_EQ(session->model.calibration_mode, view_calibration_done);
+  EXPECT_NE(io.err.find("orlanse_sensor: cannot write the calibration: calib.json: No space left "
+                        "on device\n"),
+            std::string::npos)
+      << io.err;
+  // Stderr comes after the full screen is left.
+  EXPECT_GE(io.leaves, 1);
+}
+
+// While a calibration runs its results so far are saved every 5 s, so that
+// an ending signal loses at most that much; none before there is a result.
+TEST_F(live_test, a_running_calibration_is_saved_every_five_seconds) {
+  io.steps = orientation_steps(sim_demo_distortion());
+  io.steps.resize(25 * 21);  // 21 s of turning
+  io.keys = {{scripted_io::start_ms, 'c'}, {scripted_io::start_ms, 'a'}};
+  ASSERT_EQ(run(), view_end_key);
+  // At 5, 10, 15 and 20 s, and at the end.
+  ASSERT_EQ(io.saves.size(), 5u);
+  for (const calibration_set &set : io.saves) {
+    EXPECT_TRUE(set.has_geomagnetic);
+    EXPECT_FALSE(set.has_acceleration);  // no face held yet
+  }
+  EXPECT_LT(io.saves[0].geomagnetic.points, io.saves[3].geomagnetic.points);
+}
+
+// A loaded calibration is applied to what the view shows.
+TEST_F(live_test, a_loaded_calibration_is_applied) {
+  calibration_set loaded{};
+  loaded.has_acceleration = true;
+  loaded.acceleration = accel_result{{0, 0, 1000}, {1e-4, 1e-4, 1e-4}, 6, 0, true, true};
+  io.steps.assign(5, sample_step({100, 0, 0, 0, 0, 11000}, 40));
+  ASSERT_EQ(view_run_live(session.get(), io, view_style_ascii, "COM3", "", "", &loaded),
+            view_end_key);
+  EXPECT_NE(shown().find("A 0.000 0.000 1.000 g |A| 1.000 g"), std::string::npos) << shown();
+  EXPECT_TRUE(io.saves.empty());
+}
