@@ -10,6 +10,7 @@
 #include "options.h"
 #include "port_device.h"
 #include "rs232.h"
+#include "run_limit.h"
 #include "sensor_link.h"
 #include "silence_watch.h"
 #include "view_entry.h"
@@ -121,7 +122,7 @@ void report_silence(silence_event event) {
 // One text line per sample until a key is pressed.
 int sample_lines(void) {
   silence_watch silence(silence_watch::clock::now());
-  while (!console_key_waiting()) {
+  while (!console_key_waiting() && !sampling_limit.reached()) {
     int32_t values[6];
     const sensor_outcome outcome =
         sensor_read(&values[0], &values[1], &values[2], &values[3], &values[4], &values[5]);
@@ -131,7 +132,10 @@ int sample_lines(void) {
     }
     const auto now = silence_watch::clock::now();
     report_silence(outcome == sensor_no_reply ? silence.unanswered(now) : silence.answered(now));
-    if (outcome == sensor_sample_read && !print_sample(values)) return end_output_failed();
+    if (outcome != sensor_sample_read) continue;
+    if (!sampling_limit.admits_sample()) break;  // it came after the run's end
+    if (!print_sample(values)) return end_output_failed();
+    sampling_limit.note_sample();
   }
   sensor_close();
   console_close();
@@ -190,6 +194,8 @@ int main(int argc, char **argv) {
   }
   console_open();
   sensor_set_key_check(console_key_waiting);
+  sampling_limit.count = options.count;
+  sampling_limit.duration_ms = options.duration_ms;
 
   const int opened = options.port != nullptr ? sensor_open_port(options.port) : sensor_open();
   if (opened != 0) {

@@ -15,6 +15,13 @@ struct program_options {
   const char *port = nullptr;  // --port: COMn or a device node; NULL: the first FTDI-bus port
   output_mode mode = output_mode::lines;
   bool ascii = false;  // --ascii: the view draws with ASCII only
+  // How a run ends by itself, besides a key: after count samples, or
+  // duration_ms after the first sample; 0: no such end.
+  long count = 0;                // --count N
+  long long duration_ms = 0;     // --duration SECONDS
+  const char *record = nullptr;  // --record FILE: every byte exchanged with the module
+  const char *replay = nullptr;  // --replay FILE: a recording plays the module
+  bool fast = false;             // --fast: the replay as fast as it goes
 };
 
 enum class options_action {

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "console.h"
+#include "run_limit.h"
 #include "sensor_link.h"
 #include "view_csv.h"
 #include "view_session.h"
@@ -22,10 +23,17 @@ char leave_text[sizeof view_vt_leave_text];
 class console_io final : public view_io {
 public:
   sensor_outcome read_sample(int32_t (&values)[6]) override {
-    return sensor_read(&values[0], &values[1], &values[2], &values[3], &values[4], &values[5]);
+    const sensor_outcome outcome =
+        sensor_read(&values[0], &values[1], &values[2], &values[3], &values[4], &values[5]);
+    if (outcome != sensor_sample_read) return outcome;
+    if (!sampling_limit.admits_sample()) return sensor_no_reply;  // after the end: not shown
+    sampling_limit.note_sample();
+    return outcome;
   }
-  bool key_waiting() override { return console_key_waiting(); }
-  int read_key() override { return console_read_key(); }
+  // A run that has ended by itself (--count, --duration, a replay run out)
+  // ends as after a key: one that is no calibration key.
+  bool key_waiting() override { return console_key_waiting() || sampling_limit.reached(); }
+  int read_key() override { return console_key_waiting() ? console_read_key() : 0; }
   int64_t now_ms() override {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())

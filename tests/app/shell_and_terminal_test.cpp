@@ -299,7 +299,7 @@ TEST(command_line, options_that_print_and_wrong_command_lines_touch_no_port) {
        2,
        "",
        "orlanse_sensor: unknown option --bogus\n"
-       "Usage: orlanse_sensor [--port PORT] [--csv | --view [--ascii]] | --help | --version\n"},
+       "Usage: orlanse_sensor [--port PORT | --replay FILE [--fast]] [--csv | --view [--ascii]]\n"},
       {{"--port"}, 2, "", "orlanse_sensor: --port needs a port, such as COM3\n"},
       {{"extra"}, 2, "", "orlanse_sensor: unexpected argument extra\n"},
   };
