@@ -293,7 +293,7 @@ TEST(command_line, options_that_print_and_wrong_command_lines_touch_no_port) {
     const char *out_starts;
     const char *err;
   } cases[] = {
-      {{"--help"}, 0, "Usage: orlanse_sensor [--port PORT]", ""},
+      {{"--help"}, 0, "Usage: orlanse_sensor [--port PORT", ""},
       {{"--version"}, 0, "orlanse_sensor 1.", ""},
       {{"--bogus"},
        2,
