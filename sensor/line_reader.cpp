@@ -119,6 +119,7 @@ int line_reader_drain(line_reader *reader, const serial_byte_source *source, int
     if (now >= deadline) return rs_timeout;
     const long long until = *line_ends > 0 || quiet_until > deadline ? deadline : quiet_until;
     int reads = 0;
-    if (fill(reader, source, until, &reads) == rs_gone) return rs_gone;
+    const int filled = fill(reader, source, until, &reads);
+    if (filled == rs_gone || filled == rs_woken) return filled;
   }
 }

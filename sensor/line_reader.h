@@ -9,7 +9,7 @@
 struct serial_byte_source {
   // Waits at most wait_ms (0: not at all) until bytes have arrived and reads
   // those there are, up to size: the count (> 0), rs_timeout when none came
-  // in time, or rs_gone.
+  // in time, rs_woken when the wake source turned ready first, or rs_gone.
   int (*read)(void *context, unsigned char *bytes, int size, int wait_ms);
   void *context;
 };
@@ -52,6 +52,7 @@ int line_reader_getch(line_reader *reader, const serial_byte_source *source, int
 // line_reader_gets would count them) and then nothing has arrived for
 // quiet_ms, waiting at most wait_ms in all. 0 when done; rs_timeout when the
 // wait ran out first (*line_ends then says how many are still to come);
-// rs_gone.
+// rs_woken or rs_gone as the source reports them. The other calls, too, pass
+// on rs_woken as they do rs_gone.
 int line_reader_drain(line_reader *reader, const serial_byte_source *source, int *line_ends,
                       int quiet_ms, int wait_ms);

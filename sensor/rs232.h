@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The serial layer the sensor link talks through: one port, addressed by its
-// COM number, opened 9600 8N1 raw and exclusive. Implemented once per
-// platform (rs232_posix.cpp, rs232_win32.cpp) over the one line reader
-// (line_reader.h).
+// COM number, opened 9600 8N1 raw and exclusive. A portable front
+// (rs232.cpp: the open ports, the line reader, the tap) over one byte stream
+// per port (serial_transport.h): the local port of each platform
+// (rs232_posix.cpp, rs232_win32.cpp), or another kind opened elsewhere and
+// handed in with rs_open_transport.
 #pragma once
 
 #include <cstdint>
+
+#include "serial_transport.h"
 
 // Outcomes of the calls besides data. Values below -1 so they never clash
 // with a byte (0..255), a length (>= 0) or the open failure (-1).
@@ -17,6 +21,17 @@ constexpr int rs_woken = -4;    // the wake source (a key) turned ready before t
 // control, raw, exclusive; pending input is discarded. 0 when open, -1 on
 // any failure (rs_open_failure() says why). Several ports may be open at once.
 int16_t rs_open(int16_t port, int32_t baud);
+
+// Lets an already-open byte stream (a TCP connection, a replayed recording)
+// take port's place: every rs_* call on port then goes through transport,
+// and rs_close closes it. 0, or -1 when port is already open or too many
+// ports are (transport is then left to the caller to close).
+int16_t rs_open_transport(int16_t port, serial_transport transport);
+
+// From now on every byte read from or written to port passes tap, in the
+// order it passes; tap.bytes NULL ends the tapping. Nothing when port is not
+// open.
+void rs_set_tap(int16_t port, serial_tap tap);
 
 // Closes the port. 0, or -1 when it was not open.
 int rs_close(int16_t port);
@@ -75,8 +90,17 @@ int rs_discard_input(int16_t port);
 // was tried.
 const char *rs_open_failure(void);
 
-// Pauses the caller for ms milliseconds.
+// Pauses the caller for ms milliseconds, or less when the wake source turns
+// ready first.
 void rs_pause(int ms);
+
+// Pauses ms milliseconds: 0; or rs_woken as soon as the wake source is ready.
+int rs_sleep(int ms);
+
+// Puts back what the open changed on every open port (line settings, a
+// driver's low-latency flag and latency timer) without closing any: for a
+// handler of a signal that ends the program. Async-signal-safe.
+void rs_restore_all_ports(void);
 
 // Milliseconds on a monotonic clock, for deadlines.
 long long rs_clock_ms(void);

@@ -1,48 +1,45 @@
 // SPDX-License-Identifier: MIT
-// The serial layer on POSIX: each open port keeps its descriptor and the
-// shared line reader (line_reader.h), fed by a poll-and-read byte source.
-// The descriptor stays non-blocking and every wait is a poll bounded by a
-// deadline on the monotonic clock. What is Linux's own (COM numbers, the
-// FTDI latency timer) lives in rs232_linux.cpp.
+// The local port on POSIX: a transport (serial_transport.h) over a tty
+// descriptor that stays non-blocking, every wait a poll bounded by a
+// deadline on the monotonic clock that also watches the wake descriptor.
+// What the open changed is kept in a fixed table, so that it is put back on
+// close and, from a signal handler, by rs_restore_all_ports. What is Linux's
+// own (COM numbers, the FTDI latency) lives in rs232_linux.cpp, which calls
+// in here.
 #include "rs232_posix.h"
-#include "rs232.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 
-#include "line_reader.h"
 #include "port_claim_posix.h"
+#include "rs232.h"
+#include "rs232_front.h"
 
 namespace {
 
-constexpr int max_open_ports = 8;
-constexpr int line_deadline_ms = 1000;
-constexpr int byte_deadline_ms = 1000;
-// Writing a command: one second on top of its time on the wire.
-constexpr int write_deadline_ms = 1000;
+constexpr int max_local_ports = 8;
 
-struct port_slot {
-  bool used;
-  int16_t port;
+// An open local port and what its open changed. live is set last on open
+// and cleared first on close, so that a signal handler sees only whole
+// entries.
+struct local_port {
+  volatile sig_atomic_t live;
   int fd;
-  bool saved_ok;
-  termios saved;  // the settings found at open, put back at close
-  line_reader reader;
+  termios saved;  // the settings found at open
+  port_undo undo;
+  void (*undo_tuning)(int fd, const port_undo *undo);
 };
 
-port_slot slots[max_open_ports];
-char open_failure[512];
+local_port local_ports[max_local_ports];
 
 using nanoseconds = long long;
 
@@ -63,68 +60,37 @@ int ms_until(nanoseconds deadline) {
   return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
 }
 
-port_slot *find_slot(int16_t port) {
-  for (port_slot &slot : slots) {
-    if (slot.used && slot.port == port) return &slot;
-  }
-  return nullptr;
-}
-
-port_slot *free_slot() {
-  for (port_slot &slot : slots) {
-    if (!slot.used) return &slot;
-  }
-  return nullptr;
-}
-
 // Errors after which the port will never work again.
 bool is_gone_errno(int error) {
   return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE || error == EBADF;
 }
 
+bool hung_up(int revents) { return (revents & (POLLHUP | POLLERR)) != 0; }
+
 // The reason an open() of node failed, with a hint for the usual causes.
-void set_open_errno_failure(int16_t port, const char *node, int error) {
+void note_open_errno(int16_t port, const char *node, int error) {
   char hint[160] = "";
   if (error == EACCES) {
     access_hint(node, hint, sizeof hint);
   } else if (error == EBUSY) {
-    std::snprintf(hint, sizeof hint, "; it is in use by another program");
+    std::strcpy(hint, "; it is in use by another program");
   }
-  std::snprintf(open_failure, sizeof open_failure, "cannot open %s (COM%d): %s%s", node, port,
-                std::strerror(error), hint);
+  serial_note_open_failure("cannot open %s (COM%d): %s%s", node, port, std::strerror(error), hint);
 }
 
-// Waits until fd is ready for events or the deadline passes: the poll
-// events seen (> 0), rs_timeout or rs_gone.
-int wait_ready(int fd, short events, nanoseconds deadline) {
-  for (;;) {
-    const int wait_ms = ms_until(deadline);
-    if (wait_ms == 0) return rs_timeout;
-    pollfd entry{fd, events, 0};
-    const int ready = poll(&entry, 1, wait_ms);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      return rs_gone;
-    }
-    if (ready == 0) return rs_timeout;
-    if (entry.revents & POLLNVAL) return rs_gone;
-    // With POLLHUP or POLLERR the read or write that follows tells whether
-    // bytes are still there or the port is gone.
-    return entry.revents;
-  }
+// Puts back what the open changed, keeping the port open. Async-signal-safe.
+void restore_port(const local_port &local) {
+  tcsetattr(local.fd, TCSANOW, &local.saved);
+  if (local.undo_tuning != nullptr) local.undo_tuning(local.fd, &local.undo);
 }
 
-bool hung_up(int revents) { return (revents & (POLLHUP | POLLERR)) != 0; }
-
-// The byte source of a port: one poll for the wait, one read for what has
-// arrived.
 int read_port(void *context, unsigned char *bytes, int size, int wait_ms) {
-  const int fd = *static_cast<const int *>(context);
+  const int fd = static_cast<const local_port *>(context)->fd;
   const nanoseconds deadline = deadline_after_ms(wait_ms);
   for (;;) {
     int ready = POLLIN;
     if (wait_ms > 0) {
-      ready = wait_ready(fd, POLLIN, deadline);
+      ready = serial_poll_ready(fd, POLLIN, ms_until(deadline));
       if (ready < 0) return ready;
     }
     const ssize_t count = read(fd, bytes, static_cast<std::size_t>(size));
@@ -139,13 +105,109 @@ int read_port(void *context, unsigned char *bytes, int size, int wait_ms) {
   }
 }
 
-serial_byte_source source_of(port_slot &slot) { return {read_port, &slot.fd}; }
+int write_port(void *context, const unsigned char *bytes, int size, int wait_ms) {
+  const int fd = static_cast<const local_port *>(context)->fd;
+  const nanoseconds deadline = deadline_after_ms(wait_ms);
+  std::size_t left = size > 0 ? static_cast<std::size_t>(size) : 0;
+  while (left > 0) {
+    const ssize_t written = write(fd, bytes, left);
+    if (written > 0) {
+      bytes += written;
+      left -= static_cast<std::size_t>(written);
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && errno == EAGAIN) {
+      const int ready = serial_poll_ready(fd, POLLOUT, ms_until(deadline));
+      if (ready < 0) return ready;
+      if (hung_up(ready)) return rs_gone;
+      continue;
+    }
+    return rs_gone;
+  }
+  while (tcdrain(fd) != 0) {
+    if (errno == EINTR) continue;
+    if (is_gone_errno(errno)) return rs_gone;
+    break;  // a tty that cannot report its output queue: the bytes are written
+  }
+  return 0;
+}
 
-void close_slot(port_slot &slot) {
-  if (slot.saved_ok) tcsetattr(slot.fd, TCSANOW, &slot.saved);
-  ioctl(slot.fd, TIOCNXCL);
-  close(slot.fd);
-  slot = port_slot{};
+int flush_port(void *context) {
+  const int fd = static_cast<const local_port *>(context)->fd;
+  if (tcflush(fd, TCIFLUSH) != 0 && is_gone_errno(errno)) return rs_gone;
+  return 0;
+}
+
+void close_port(void *context) {
+  local_port &local = *static_cast<local_port *>(context);
+  local.live = 0;
+  restore_port(local);
+  ioctl(local.fd, TIOCNXCL);
+  close(local.fd);
+  local = local_port{};
+}
+
+local_port *free_local_port() {
+  for (local_port &local : local_ports) {
+    if (!local.live) return &local;
+  }
+  return nullptr;
+}
+
+// Takes the port for this program alone, or says who has it. False when
+// another program holds its lock or has it open.
+bool claim_port(int fd, int16_t port, const char *node) {
+  // A second reader would eat the module's replies: a port that another
+  // program holds (locked, or merely open) is reported, not shared.
+  char holder[64] = "";
+  const bool locked_elsewhere = !claim_port_lock(fd);
+  const pid_t user = locked_elsewhere ? 0 : other_port_user(fd, holder, sizeof holder);
+  if (!locked_elsewhere && user == 0) return true;
+  if (user != 0) {
+    serial_note_open_failure("%s (COM%d) is in use by another program (%s, process %ld)", node,
+                             port, holder[0] != '\0' ? holder : "?", static_cast<long>(user));
+  } else {
+    serial_note_open_failure("%s (COM%d) is in use by another program", node, port);
+  }
+  return false;
+}
+
+// Opens node and sets it up; the descriptor, or -1 with the failure noted.
+// saved receives the settings found.
+int open_and_set_up(int16_t port, const char *node, speed_t speed, int32_t baud, termios *saved) {
+  const int fd = open(node, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    note_open_errno(port, node, errno);
+    return -1;
+  }
+  // Exclusive: a second open of the tty fails with EBUSY. A tty that does not
+  // take the request (an emulated one) is used as it is.
+  if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
+    serial_note_open_failure("cannot open %s (COM%d) exclusively: %s", node, port,
+                             std::strerror(errno));
+    close(fd);
+    return -1;
+  }
+  if (tcgetattr(fd, saved) != 0) {
+    serial_note_open_failure("%s (COM%d) is not a serial port: %s", node, port,
+                             std::strerror(errno));
+    close(fd);
+    return -1;
+  }
+  if (!claim_port(fd, port, node)) {
+    close(fd);
+    return -1;
+  }
+  const termios settings = serial_settings(*saved, speed);
+  if (tcsetattr(fd, TCSANOW, &settings) != 0) {
+    serial_note_open_failure("cannot set %s (COM%d) to %d baud 8N1: %s", node, port,
+                             static_cast<int>(baud), std::strerror(errno));
+    tcsetattr(fd, TCSANOW, saved);
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 }  // namespace
@@ -185,190 +247,112 @@ speed_t serial_speed(int32_t baud) {
   }
 }
 
-int16_t rs_open_node(int16_t port, const char *node, int32_t baud) {
-  if (find_slot(port) != nullptr) {
-    std::snprintf(open_failure, sizeof open_failure, "COM%d is already open", port);
+int serial_poll_ready(int fd, short events, int wait_ms) {
+  const nanoseconds deadline = deadline_after_ms(wait_ms > 0 ? wait_ms : 0);
+  pollfd entries[2] = {{fd, events, 0}, {serial_wake_fd(), POLLIN, 0}};
+  nfds_t count = entries[1].fd >= 0 ? 2 : 1;
+  for (;;) {
+    entries[0].revents = entries[1].revents = 0;
+    const int ready = poll(entries, count, ms_until(deadline));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return rs_gone;
+    }
+    if (entries[0].revents & POLLNVAL) return rs_gone;
+    // With POLLHUP or POLLERR the read or write that follows tells whether
+    // bytes are still there or the port is gone.
+    if (entries[0].revents != 0) return entries[0].revents;
+    if (count == 2 && (entries[1].revents & POLLNVAL)) {
+      count = 1;  // a wake descriptor closed under us can wake nothing
+      continue;
+    }
+    if (count == 2 && entries[1].revents != 0) return rs_woken;
+    if (ready == 0) return rs_timeout;
+  }
+}
+
+int16_t rs_open_node_tuned(int16_t port, const char *node, int32_t baud,
+                           const port_tuning *tuning) {
+  if (serial_port_is_open(port)) {
+    serial_note_open_failure("COM%d is already open", port);
     return -1;
   }
   const speed_t speed = serial_speed(baud);
   if (speed == B0) {
-    std::snprintf(open_failure, sizeof open_failure, "%s (COM%d): %d baud is not supported", node,
-                  port, static_cast<int>(baud));
+    serial_note_open_failure("%s (COM%d): %d baud is not supported", node, port,
+                             static_cast<int>(baud));
     return -1;
   }
-  port_slot *slot = free_slot();
-  if (slot == nullptr) {
-    std::snprintf(open_failure, sizeof open_failure, "COM%d: too many serial ports open at once",
-                  port);
-    return -1;
-  }
-
-  const int fd = open(node, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    set_open_errno_failure(port, node, errno);
-    return -1;
-  }
-  // Exclusive: a second open of the tty fails with EBUSY. A tty that does not
-  // take the request (an emulated one) is used as it is.
-  if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
-    std::snprintf(open_failure, sizeof open_failure, "cannot open %s (COM%d) exclusively: %s", node,
-                  port, std::strerror(errno));
-    close(fd);
+  local_port *local = free_local_port();
+  if (local == nullptr || serial_ports_full()) {
+    serial_note_open_failure("COM%d: too many serial ports open at once", port);
     return -1;
   }
   termios saved;
-  if (tcgetattr(fd, &saved) != 0) {
-    std::snprintf(open_failure, sizeof open_failure, "%s (COM%d) is not a serial port: %s", node,
-                  port, std::strerror(errno));
-    close(fd);
-    return -1;
+  const int fd = open_and_set_up(port, node, speed, baud, &saved);
+  if (fd < 0) return -1;
+
+  *local = local_port{};
+  local->fd = fd;
+  local->saved = saved;
+  local->live = 1;
+  if (tuning != nullptr && tuning->apply != nullptr) {
+    tuning->apply(fd, node, &local->undo);
+    local->undo_tuning = tuning->undo;
   }
-  // A second reader would eat the module's replies: a port that another
-  // program holds (locked, or merely open) is reported, not shared.
-  char holder[64] = "";
-  const bool locked_elsewhere = !claim_port_lock(fd);
-  const pid_t user = locked_elsewhere ? 0 : other_port_user(fd, holder, sizeof holder);
-  if (locked_elsewhere || user != 0) {
-    if (user != 0) {
-      std::snprintf(open_failure, sizeof open_failure,
-                    "%s (COM%d) is in use by another program (%s, process %ld)", node, port,
-                    holder[0] != '\0' ? holder : "?", static_cast<long>(user));
-    } else {
-      std::snprintf(open_failure, sizeof open_failure, "%s (COM%d) is in use by another program",
-                    node, port);
-    }
-    close(fd);
-    return -1;
-  }
-  const termios settings = serial_settings(saved, speed);
-  if (tcsetattr(fd, TCSANOW, &settings) != 0) {
-    std::snprintf(open_failure, sizeof open_failure, "cannot set %s (COM%d) to %d baud 8N1: %s",
-                  node, port, static_cast<int>(baud), std::strerror(errno));
-    close(fd);
-    return -1;
-  }
-  serial_tune_port(fd, node);
   tcflush(fd, TCIFLUSH);
 
-  *slot = port_slot{};
-  slot->used = true;
-  slot->port = port;
-  slot->fd = fd;
-  slot->saved_ok = true;
-  slot->saved = saved;
-  open_failure[0] = '\0';
-  return 0;
-}
-
-int rs_close(int16_t port) {
-  port_slot *slot = find_slot(port);
-  if (slot == nullptr) return -1;
-  close_slot(*slot);
-  return 0;
-}
-
-int rs_puts(int16_t port, const char *text) {
-  port_slot *slot = find_slot(port);
-  if (slot == nullptr || text == nullptr) return rs_gone;
-  std::size_t left = std::strlen(text);
-  // About 1.04 ms per byte at 9600 baud 8N1; 2 ms covers slower rates too.
-  const nanoseconds deadline =
-      deadline_after_ms(write_deadline_ms + 2LL * static_cast<long long>(left));
-  while (left > 0) {
-    const ssize_t written = write(slot->fd, text, left);
-    if (written > 0) {
-      text += written;
-      left -= static_cast<std::size_t>(written);
-      continue;
-    }
-    if (written < 0 && errno == EINTR) continue;
-    if (written < 0 && errno == EAGAIN) {
-      const int ready = wait_ready(slot->fd, POLLOUT, deadline);
-      if (ready < 0) return ready;
-      if (hung_up(ready)) return rs_gone;
-      continue;
-    }
-    return rs_gone;
+  const serial_transport transport{read_port, write_port, close_port, local};
+  if (rs_open_transport(port, transport) != 0) {
+    close_port(local);
+    return -1;
   }
-  while (tcdrain(slot->fd) != 0) {
-    if (errno == EINTR) continue;
-    if (is_gone_errno(errno)) return rs_gone;
-    break;  // a tty that cannot report its output queue: the bytes are written
-  }
+  serial_set_input_flush(port, flush_port);
   return 0;
 }
 
-int rs_gets(int16_t port, char *buf, int size) {
-  return rs_gets_within(port, buf, size, line_deadline_ms);
-}
-
-int rs_gets_within(int16_t port, char *buf, int size, int wait_ms) {
-  if (buf == nullptr || size <= 0) return -1;
-  buf[0] = '\0';
-  port_slot *slot = find_slot(port);
-  if (slot == nullptr) return rs_gone;
-  const serial_byte_source source = source_of(*slot);
-  return line_reader_gets(&slot->reader, &source, buf, size, wait_ms);
-}
-
-int rs_read(int16_t port, unsigned char *bytes, int size, int wait_ms) {
-  port_slot *slot = find_slot(port);
-  if (slot == nullptr) return rs_gone;
-  const serial_byte_source source = source_of(*slot);
-  return line_reader_read(&slot->reader, &source, bytes, size, wait_ms);
-}
-
-int rs_line_end(int16_t port) {
-  const port_slot *slot = find_slot(port);
-  return slot != nullptr ? slot->reader.line_end : 0;
-}
-
-int rs_getch(int16_t port) { return rs_getch_within(port, byte_deadline_ms); }
-
-int rs_getch_within(int16_t port, int wait_ms) {
-  port_slot *slot = find_slot(port);
-  if (slot == nullptr) return rs_gone;
-  const serial_byte_source source = source_of(*slot);
-  return line_reader_getch(&slot->reader, &source, wait_ms);
-}
-
-int rs_drain(int16_t port, int *line_ends, int quiet_ms, int wait_ms) {
-  port_slot *slot = find_slot(port);
-  if (slot == nullptr || line_ends == nullptr) return rs_gone;
-  const serial_byte_source source = source_of(*slot);
-  return line_reader_drain(&slot->reader, &source, line_ends, quiet_ms, wait_ms);
-}
-
-int rs_discard_input(int16_t port) {
-  port_slot *slot = find_slot(port);
-  if (slot == nullptr) return rs_gone;
-  line_reader_clear(&slot->reader);
-  if (tcflush(slot->fd, TCIFLUSH) != 0 && is_gone_errno(errno)) return rs_gone;
-  return 0;
+int16_t rs_open_node(int16_t port, const char *node, int32_t baud) {
+  return rs_open_node_tuned(port, node, baud, nullptr);
 }
 
 void serial_note_no_such_port(int16_t port) {
-  std::snprintf(open_failure, sizeof open_failure, "COM%d: no such serial port", port);
+  serial_note_open_failure("COM%d: no such serial port", port);
 }
 
-namespace {
-// Kept for the waits; honoured by them as the serial layer grows into it.
-int wake_fd = -1;
-bool (*wake_ready)(void) = nullptr;
-}  // namespace
-
-void rs_set_wake(int fd, bool (*ready)(void)) {
-  wake_fd = fd;
-  wake_ready = ready;
-}
-
-const char *rs_open_failure(void) { return open_failure; }
-
-void rs_pause(int ms) {
-  if (ms <= 0) return;
-  timespec left{ms / 1000, (ms % 1000) * 1000000L};
-  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+void rs_restore_all_ports(void) {
+  for (const local_port &local : local_ports) {
+    if (local.live) restore_port(local);
   }
 }
+
+int rs_sleep(int ms) {
+  if (ms <= 0) return 0;
+  const int wake = serial_wake_fd();
+  const nanoseconds deadline = deadline_after_ms(ms);
+  if (wake < 0) {
+    timespec left{ms / 1000, (ms % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+    return 0;
+  }
+  for (;;) {
+    pollfd entry{wake, POLLIN, 0};
+    const int wait_ms = ms_until(deadline);
+    if (wait_ms == 0) return 0;
+    const int ready = poll(&entry, 1, wait_ms);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready > 0 && (entry.revents & POLLNVAL) == 0) return rs_woken;
+    if (ready != 0) {
+      // The wake descriptor cannot be watched: sleep what is left.
+      const int left_ms = ms_until(deadline);
+      timespec left{left_ms / 1000, (left_ms % 1000) * 1000000L};
+      while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+      }
+      return 0;
+    }
+  }
+}
+
+void rs_pause(int ms) { rs_sleep(ms); }
 
 long long rs_clock_ms(void) { return monotonic_now() / 1000000LL; }

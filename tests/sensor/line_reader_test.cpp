@@ -18,7 +18,7 @@ long long fake_now = 0;
 // What the source does at one read: hand out bytes (taking ms), stay silent
 // for the read's wait, or report the port gone.
 struct source_step {
-  enum kind_t { bytes, silence, gone } kind;
+  enum kind_t { bytes, silence, gone, woken } kind;
   std::string data;
   int ms = 0;
 };
@@ -33,6 +33,10 @@ int read_script(void *, unsigned char *out, int size, int wait_ms) {
   }
   source_step &next = script.front();
   if (next.kind == source_step::gone) return rs_gone;
+  if (next.kind == source_step::woken) {
+    script.pop_front();
+    return rs_woken;
+  }
   fake_now += next.ms;
   const int count = std::min(size, static_cast<int>(next.data.size()));
   std::copy(next.data.begin(), next.data.begin() + count, out);
@@ -46,6 +50,7 @@ const serial_byte_source source{read_script, nullptr};
 source_step bytes(const std::string &data, int ms = 0) { return {source_step::bytes, data, ms}; }
 source_step silence() { return {source_step::silence, "", 0}; }
 source_step gone() { return {source_step::gone, "", 0}; }
+source_step woken() { return {source_step::woken, "", 0}; }
 
 // One call and what it must give.
 struct op {
@@ -96,6 +101,9 @@ TEST(line_reader_test, splits_lines_as_both_serial_layers_must) {
       {"a line cut by silence keeps what came; its rest is a line of its own",
        {bytes("0001"), silence(), bytes("0002\r\n")},
        {{op::gets, rs_timeout, "0001"}, {op::gets, 4, "0002"}}},
+      {"a wake ends the wait and keeps what came",
+       {bytes("00"), woken(), bytes("01\r\n")},
+       {{op::gets, rs_woken, "00"}, {op::gets, 2, "01"}}},
       {"a gone port is told apart from silence",
        {bytes("AB"), gone()},
        {{op::gets, rs_gone, "AB"}, {op::getch, rs_gone}}},
@@ -166,6 +174,13 @@ TEST(line_reader_test, drains_the_owed_line_ends_then_a_quiet_line) {
       {"an owed line that does not come", {silence(), bytes("N\r")}, 1, rs_timeout, 1, "N"},
       {"a module that never stops cannot hold the caller", babble, 0, rs_timeout, 0, ""},
       {"gone", {bytes("A"), gone()}, 1, rs_gone, 1, ""},
+      {"woken while a line end is owed",
+       {bytes("A"), woken(), bytes("B\rN\r")},
+       1,
+       rs_woken,
+       1,
+       "B"},
+      {"woken in the quiet", {bytes("A\r"), woken(), bytes("N\r")}, 1, rs_woken, 0, "N"},
   };
   for (const drain_case &c : cases) {
     SCOPED_TRACE(c.name);

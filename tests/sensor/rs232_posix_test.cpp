@@ -23,6 +23,7 @@
 
 #include "program_run.h"
 #include "rs232.h"
+#include "rs232_front.h"
 #include "rs232_posix.h"
 
 namespace {
@@ -356,6 +357,223 @@ TEST(rs232_open_test, a_node_the_user_may_not_open_names_the_group_to_join) {
       },
       line.slave.c_str());
   EXPECT_EQ(status, 0) << "expected the failure: " << expected;
+}
+
+// A byte stream scripted by the test, in place of a port: what it delivers
+// (in reads of at most three bytes), what was written, how often it closed.
+struct scripted_stream {
+  std::string input;
+  std::string written;
+  int closes = 0;
+  int write_result = 0;
+
+  serial_transport transport() {
+    return {[](void *c, unsigned char *bytes, int size, int) {
+              std::string &input = static_cast<scripted_stream *>(c)->input;
+              if (input.empty()) return rs_timeout;
+              const int count = std::min({size, 3, static_cast<int>(input.size())});
+              std::memcpy(bytes, input.data(), static_cast<std::size_t>(count));
+              input.erase(0, static_cast<std::size_t>(count));
+              return count;
+            },
+            [](void *c, const unsigned char *bytes, int size, int) {
+              auto &stream = *static_cast<scripted_stream *>(c);
+              if (stream.write_result == 0)
+                stream.written.append(reinterpret_cast<const char *>(bytes),
+                                      static_cast<std::size_t>(size));
+              return stream.write_result;
+            },
+            [](void *c) { ++static_cast<scripted_stream *>(c)->closes; }, this};
+  }
+};
+
+// What a tap saw: one entry per call, direction and bytes.
+struct tap_log {
+  std::vector<std::string> entries;
+  long long last_ms = -1;
+  bool times_in_order = true;
+
+  serial_tap tap() {
+    return {[](void *c, char direction, long long ms, const unsigned char *data, int size) {
+              auto &log = *static_cast<tap_log *>(c);
+              log.times_in_order = log.times_in_order && ms >= log.last_ms && ms >= 0;
+              log.last_ms = ms;
+              log.entries.push_back(std::string(1, direction) + ":" +
+                                    std::string(reinterpret_cast<const char *>(data),
+                                                static_cast<std::size_t>(size)));
+            },
+            this};
+  }
+};
+
+TEST(rs232_front_test, a_byte_stream_takes_a_port_numbers_place) {
+  scripted_stream stream;
+  stream.input = "0F\r\nREST";
+  ASSERT_EQ(rs_open_transport(11, stream.transport()), 0);
+  EXPECT_TRUE(serial_port_is_open(11));
+  scripted_stream other;
+  EXPECT_EQ(rs_open_transport(11, other.transport()), -1);
+  EXPECT_STREQ(rs_open_failure(), "COM11 is already open");
+
+  EXPECT_EQ(rs_puts(11, "29\r\n"), 0);
+  EXPECT_EQ(stream.written, "29\r\n");
+  char line[84];
+  EXPECT_EQ(rs_gets(11, line, sizeof line), 2);
+  EXPECT_STREQ(line, "0F");
+  EXPECT_EQ(rs_getch(11), '\n');
+  unsigned char bytes[16];
+  ASSERT_EQ(rs_read(11, bytes, sizeof bytes, 0), 2) << "what the line reader holds first";
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(bytes), 2), "RE");
+  ASSERT_EQ(rs_read(11, bytes, sizeof bytes, 0), 2) << "then what the stream hands out";
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(bytes), 2), "ST");
+  EXPECT_EQ(rs_read(11, bytes, sizeof bytes, 0), rs_timeout);
+
+  stream.write_result = rs_timeout;
+  EXPECT_EQ(rs_puts(11, "0F\r\n"), rs_timeout) << "the stream's outcome is the call's";
+  EXPECT_EQ(rs_close(11), 0);
+  EXPECT_EQ(stream.closes, 1);
+  EXPECT_EQ(rs_close(11), -1);
+  EXPECT_EQ(stream.closes, 1) << "closed once";
+  EXPECT_EQ(rs_gets(11, line, sizeof line), rs_gone);
+  EXPECT_EQ(other.closes, 0) << "a stream that was refused is the caller's";
+}
+
+TEST(rs232_front_test, the_tap_sees_every_byte_both_ways_in_order_until_it_is_taken_off) {
+  scripted_stream stream;
+  stream.input = "0F\r\nSTALE\r\n";
+  ASSERT_EQ(rs_open_transport(12, stream.transport()), 0);
+  tap_log log;
+  rs_set_tap(12, log.tap());
+  ASSERT_EQ(rs_puts(12, "29\r\n"), 0);
+  char line[84];
+  ASSERT_EQ(rs_gets(12, line, sizeof line), 2);
+  // Discarding a stream without a flush of its own reads and drops what it
+  // has: those bytes were read from the port too.
+  ASSERT_EQ(rs_discard_input(12), 0);
+  stream.input = "NEW\r";
+  ASSERT_EQ(rs_gets(12, line, sizeof line), 3);
+  EXPECT_STREQ(line, "NEW");
+  rs_set_tap(12, serial_tap{nullptr, nullptr});
+  stream.input = "UNSEEN\r";
+  ASSERT_EQ(rs_gets(12, line, sizeof line), 6);
+  ASSERT_EQ(rs_puts(12, "X"), 0);
+  rs_close(12);
+
+  const std::vector<std::string> expected = {"w:29\r\n", "r:0F\r", "r:\nST", "r:ALE",
+                                             "r:\r\n",   "r:NEW",  "r:\r"};
+  EXPECT_EQ(log.entries, expected);
+  EXPECT_TRUE(log.times_in_order);
+}
+
+TEST(rs232_front_test, the_table_of_open_ports_has_room_for_eight) {
+  scripted_stream streams[9];
+  for (int16_t i = 0; i < 8; ++i) ASSERT_EQ(rs_open_transport(20 + i, streams[i].transport()), 0);
+  EXPECT_EQ(rs_open_transport(28, streams[8].transport()), -1);
+  EXPECT_STREQ(rs_open_failure(), "COM28: too many serial ports open at once");
+  pty line;
+  EXPECT_EQ(rs_open_node(29, line.slave.c_str(), 9600), -1) << "nor a local port";
+  for (int16_t i = 0; i < 8; ++i) EXPECT_EQ(rs_close(20 + i), 0);
+  ASSERT_EQ(rs_open_node(29, line.slave.c_str(), 9600), 0) << rs_open_failure();
+  rs_close(29);
+}
+
+// A pipe as the wake source: the test writes to it to "press a key".
+class rs232_wake_test : public rs232_pty_test {
+protected:
+  void SetUp() override {
+    rs232_pty_test::SetUp();
+    ASSERT_EQ(pipe(wake_), 0);
+    rs_set_wake(wake_[0], nullptr);
+  }
+  void TearDown() override {
+    rs_set_wake(-1, nullptr);
+    close(wake_[0]);
+    close(wake_[1]);
+    rs232_pty_test::TearDown();
+  }
+  void wake_after(int ms) {
+    presser_ = std::thread([this, ms] {
+      std::this_thread::sleep_for(milliseconds(ms));
+      ASSERT_EQ(write(wake_[1], "k", 1), 1);
+    });
+  }
+  void settle() {
+    if (presser_.joinable()) presser_.join();
+    char key;
+    while (poll_readable(wake_[0]) && read(wake_[0], &key, 1) == 1) {
+    }
+  }
+  static bool poll_readable(int fd) {
+    pollfd entry{fd, POLLIN, 0};
+    return poll(&entry, 1, 0) == 1;
+  }
+
+  int wake_[2] = {-1, -1};
+  std::thread presser_;
+};
+
+TEST_F(rs232_wake_test, every_wait_ends_at_once_when_the_wake_source_turns_ready) {
+  struct wait_case {
+    const char *name;
+    int (*wait)();
+  };
+  const wait_case cases[] = {
+      {"rs_gets",
+       [] {
+         char buf[84];
+         return rs_gets_within(port, buf, sizeof buf, 5000);
+       }},
+      {"rs_getch", [] { return rs_getch_within(port, 5000); }},
+      {"rs_read",
+       [] {
+         unsigned char bytes[8];
+         return rs_read(port, bytes, sizeof bytes, 5000);
+       }},
+      {"rs_drain",
+       [] {
+         int owed = 1;
+         return rs_drain(port, &owed, 50, 5000);
+       }},
+      {"rs_sleep", [] { return rs_sleep(5000); }},
+  };
+  for (const wait_case &c : cases) {
+    SCOPED_TRACE(c.name);
+    wake_after(100);
+    const auto start = steady::now();
+    EXPECT_EQ(c.wait(), rs_woken);
+    EXPECT_LT(ms_since(start), 2500) << "well before the wait's own end";
+    settle();
+  }
+  wake_after(100);
+  const auto start = steady::now();
+  rs_pause(5000);
+  EXPECT_LT(ms_since(start), 2500) << "rs_pause ends too";
+  settle();
+}
+
+TEST_F(rs232_wake_test, a_write_the_port_does_not_take_ends_when_the_wake_source_turns_ready) {
+  const std::string big(300000, 'a');  // far more than the pty holds
+  wake_after(100);
+  const auto start = steady::now();
+  EXPECT_EQ(rs_puts(port, big.c_str()), rs_woken);
+  EXPECT_LT(ms_since(start), 2500);
+  settle();
+}
+
+TEST_F(rs232_wake_test, bytes_that_have_arrived_come_before_the_wake) {
+  ASSERT_EQ(write(wake_[1], "k", 1), 1);
+  line.send("0F\r\n");
+  std::this_thread::sleep_for(milliseconds(50));
+  char buf[84];
+  EXPECT_EQ(rs_gets(port, buf, sizeof buf), 2);
+  EXPECT_EQ(rs_getch(port), '\n');
+  EXPECT_EQ(rs_getch(port), rs_woken) << "then the wait for more sees the source";
+  EXPECT_EQ(rs_sleep(10), rs_woken);
+  EXPECT_EQ(rs_sleep(0), 0) << "no pause, no wait";
+  settle();
+  const auto start = steady::now();
+  EXPECT_EQ(rs_sleep(200), 0);
+  EXPECT_GE(ms_since(start), 190);
 }
 
 }  // namespace

@@ -52,6 +52,9 @@ BOOL WINAPI fake_SetCommState(HANDLE, LPDCB dcb) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
+  if (fake_serial.state_set && std::memcmp(dcb, &fake_serial.reported, sizeof *dcb) == 0) {
+    fake_serial.restored = true;
+  }
   fake_serial.applied = *dcb;
   fake_serial.state_set = true;
   return TRUE;
@@ -64,7 +67,10 @@ BOOL WINAPI fake_SetCommMask(HANDLE, DWORD mask) {
   return TRUE;
 }
 
-BOOL WINAPI fake_SetCommTimeouts(HANDLE, LPCOMMTIMEOUTS) { return TRUE; }
+BOOL WINAPI fake_SetCommTimeouts(HANDLE, LPCOMMTIMEOUTS timeouts) {
+  fake_serial.timeouts = *timeouts;
+  return TRUE;
+}
 
 BOOL WINAPI fake_PurgeComm(HANDLE, DWORD) { return TRUE; }
 
@@ -90,15 +96,22 @@ BOOL WINAPI fake_ReadFile(HANDLE, LPVOID buffer, DWORD size, LPDWORD got, LPOVER
   return TRUE;
 }
 
+// A write the port does not take whole ends, as a driver's does, when its
+// timeout has run out.
 BOOL WINAPI fake_WriteFile(HANDLE, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED) {
   *written = 0;
+  const COMMTIMEOUTS &t = fake_serial.timeouts;
+  const DWORD timeout = t.WriteTotalTimeoutConstant + t.WriteTotalTimeoutMultiplier * size;
   if (fake_serial.write_error != 0) {
+    Sleep(timeout);
     SetLastError(fake_serial.write_error);
     return FALSE;
   }
   const DWORD count = std::min(size, fake_serial.write_limit);
+  fake_serial.write_limit -= count;
   fake_serial.written.append(static_cast<const char *>(bytes), count);
   *written = count;
+  if (count < size) Sleep(timeout);
   return TRUE;
 }
 

@@ -11,18 +11,20 @@
 #include <string>
 
 struct fake_serial_state {
-  DWORD open_error = 0;     // CreateFileA fails with this; 0: it opens
-  DCB reported = {};        // what GetCommState reports
-  bool state_set = false;   // SetCommState took a DCB
-  DCB applied = {};         // the DCB it took
-  DWORD comm_mask = 0;      // the last SetCommMask
-  std::string input;        // bytes the port delivers, in order
-  DWORD read_error = 0;     // once input is used up, ReadFile fails with this
-  DWORD write_error = 0;    // WriteFile fails with this; 0: it writes
-  DWORD write_limit = ~0u;  // WriteFile takes at most this many bytes
-  std::string written;      // what WriteFile took
-  int flushes = 0;          // FlushFileBuffers calls
-  int closes = 0;           // CloseHandle calls
+  DWORD open_error = 0;        // CreateFileA fails with this; 0: it opens
+  DCB reported = {};           // what GetCommState reports
+  bool state_set = false;      // SetCommState took a DCB
+  DCB applied = {};            // the DCB it took
+  DWORD comm_mask = 0;         // the last SetCommMask
+  std::string input;           // bytes the port delivers, in order
+  DWORD read_error = 0;        // once input is used up, ReadFile fails with this
+  DWORD write_error = 0;       // WriteFile fails with this; 0: it writes
+  DWORD write_limit = ~0u;     // the port takes at most this many bytes in all
+  COMMTIMEOUTS timeouts = {};  // the last SetCommTimeouts
+  std::string written;         // what WriteFile took
+  bool restored = false;       // SetCommState took the DCB reported, after the open's
+  int flushes = 0;             // FlushFileBuffers calls
+  int closes = 0;              // CloseHandle calls
 };
 
 extern fake_serial_state fake_serial;
