@@ -12,6 +12,9 @@
 #include "rs232.h"
 #include "run_limit.h"
 #include "sensor_link.h"
+#include "serial_recording.h"
+#include "serial_replay.h"
+#include "serial_tcp.h"
 #include "silence_watch.h"
 #include "view_entry.h"
 
@@ -30,6 +33,7 @@ constexpr int status_usage = 2;
 constexpr int status_output_failed = 3;
 
 program_options options;
+recording_writer recording{};  // --record: open while recording
 
 // One diagnostic line on stderr, through the console so that a system's
 // reason reads right on any code page.
@@ -69,6 +73,7 @@ int end_output_failed(void) {
 // The failure path: the not-found text, the port closed (so that it is free
 // again at once), one key, status 1. A CSV record gets no text.
 int end_not_found(void) {
+  recording_close(&recording, true);  // a run that never talked to a module leaves no file
   if (options.mode != output_mode::csv && !console_write(not_found_text)) {
     return end_output_failed();
   }
@@ -101,8 +106,57 @@ port_identity identify_port(void) {
 }
 
 void report_port_in_use(const port_identity &port) {
-  say("reading the sensor on %s (%s, %s)", port.com_name, port.node[0] != '\0' ? port.node : "?",
-      port.description[0] != '\0' ? port.description : "?");
+  if (options.replay != nullptr) {
+    say("replaying the recording %s", options.replay);
+  } else if (is_tcp_port_name(options.port)) {
+    say("reading the sensor on %s (a serial-to-network server)", options.port);
+  } else {
+    say("reading the sensor on %s (%s, %s)", port.com_name, port.node[0] != '\0' ? port.node : "?",
+        port.description[0] != '\0' ? port.description : "?");
+  }
+}
+
+// The view's title for a port that is no COM port: what it is and its name.
+port_identity identify_stream(void) {
+  port_identity port;
+  const bool replay = options.replay != nullptr;
+  std::snprintf(port.com_name, sizeof port.com_name, "%s", replay ? "replay" : "TCP");
+  std::snprintf(port.node, sizeof port.node, "%s", replay ? options.replay : options.port);
+  std::snprintf(port.description, sizeof port.description, "%s",
+                replay ? "recording" : "serial-to-network server");
+  return port;
+}
+
+// Each byte exchanged with the module goes to the recording as it passes.
+void record_bytes(void *, char direction, long long ms, const unsigned char *data, int size) {
+  if (!recording_write(&recording, ms, direction, data, size) && recording.failed) {
+    recording.failed = false;  // said once; later chunks are dropped
+    say("cannot write the recording %s; it ends here", recording.path);
+    recording_close(&recording, false);
+  }
+}
+
+// Connects to a module on another machine (tcp://HOST:PORT) and opens the
+// link over the connection. As sensor_open_port: 0, or 2 (said on stderr).
+int open_network_port(void) {
+  constexpr int connect_wait_ms = 5000;
+  tcp_address address{};
+  tcp_address_parse(options.port, &address);
+  serial_transport transport{};
+  char why[400];
+  if (tcp_transport_open(address, connect_wait_ms, &transport, why, sizeof why) != 0) {
+    say("%s", why);
+    return -1;
+  }
+  return sensor_open_transport(options.port, transport);
+}
+
+// Opens what the options name: a replay, a network port, a local port or
+// the first FTDI-bus port. 0, or the failure already said (-1) or to say.
+int open_sensor(serial_transport replay) {
+  if (options.replay != nullptr) return sensor_open_transport(options.replay, replay);
+  if (is_tcp_port_name(options.port)) return open_network_port();
+  return options.port != nullptr ? sensor_open_port(options.port) : sensor_open();
 }
 
 bool print_sample(const int32_t (&values)[6]) {
@@ -189,6 +243,22 @@ int main(int argc, char **argv) {
     say("--view needs a terminal on standard output");
     return status_usage;
   }
+  // A recording to play or to make is checked before any port is touched.
+  serial_transport replay{};
+  char why[600];
+  if (options.replay != nullptr &&
+      replay_open(options.replay, options.fast, &replay, why, sizeof why) != 0) {
+    say("%s", why);
+    return status_usage;
+  }
+  if (options.record != nullptr &&
+      recording_create(&recording, options.record, why, sizeof why) != 0) {
+    say("%s", why);
+    if (replay.close != nullptr) replay.close(replay.context);
+    return status_usage;
+  }
+  if (options.record != nullptr) sensor_set_tap(serial_tap{record_bytes, nullptr});
+  if (options.replay != nullptr) sampling_limit.source_ended = replay_ran_out;
   if (options.mode != output_mode::csv && !(console_write(banner_text) && console_write("\n"))) {
     return end_output_failed();
   }
@@ -197,12 +267,13 @@ int main(int argc, char **argv) {
   sampling_limit.count = options.count;
   sampling_limit.duration_ms = options.duration_ms;
 
-  const int opened = options.port != nullptr ? sensor_open_port(options.port) : sensor_open();
+  const int opened = open_sensor(replay);
   if (opened != 0) {
-    report_open_failure(opened);
+    if (opened > 0) report_open_failure(opened);
     return end_not_found();
   }
-  const port_identity port = identify_port();
+  const bool stream = options.replay != nullptr || is_tcp_port_name(options.port);
+  const port_identity port = stream ? identify_stream() : identify_port();
   report_port_in_use(port);
   return options.mode == output_mode::lines ? sample_lines() : run_session(port);
 }

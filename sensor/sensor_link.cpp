@@ -193,8 +193,23 @@ int32_t find_named_port(const char *name) {
 }
 
 int open_chosen_port(void);
+int run_opening(void);
+
+serial_tap link_tap{nullptr, nullptr};
+constexpr int16_t transport_port = 0x7FFF;  // a number no COM port is given
 
 }  // namespace
+
+void sensor_set_tap(serial_tap tap) { link_tap = tap; }
+
+int sensor_open_transport(const char *, serial_transport transport) {
+  sensor_port = transport_port;
+  if (rs_open_transport(transport_port, transport) != 0) {
+    transport.close(transport.context);
+    return 2;
+  }
+  return run_opening();
+}
 
 void sensor_set_key_check(bool (*key_waiting)(void)) { key_check = key_waiting; }
 
@@ -218,7 +233,11 @@ namespace {
 
 int open_chosen_port(void) {
   if (rs_open(static_cast<int16_t>(sensor_port), sensor_baud) == -1) return 2;
+  return run_opening();
+}
 
+int run_opening(void) {
+  rs_set_tap(static_cast<int16_t>(sensor_port), link_tap);
   link_open = true;
   link_port = static_cast<int16_t>(sensor_port);
   port_gone = false;

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "serial_transport.h"
+
 // COM number of the sensor's port; 0 until sensor_open chooses one.
 extern int32_t sensor_port;
 
@@ -18,6 +20,16 @@ int sensor_open(void);
 // port: "COMn", or on Linux the port's device node ("/dev/ttyUSB0"). 1 when
 // the directory has no port of that name.
 int sensor_open_port(const char *name);
+
+// The link on an already-open byte stream (a TCP connection, a replayed
+// recording) instead of a COM port: the same opening, the same reads. name
+// says what it is, for diagnostics. 0, or 2 when the serial layer cannot
+// take it (the transport is then closed).
+int sensor_open_transport(const char *name, serial_transport transport);
+
+// Every byte the link exchanges on the ports it opens from now on passes tap
+// (a recording of the run), from the opening's first command on.
+void sensor_set_tap(serial_tap tap);
 
 // A test for a waiting key press that the opening may consult: when an
 // opening exchange gets no reply and a key is waiting, the opening ends at

@@ -14,7 +14,6 @@
 namespace {
 
 constexpr long max_recording_bytes = 256L * 1024 * 1024;
-constexpr int wake_step_ms = 50;  // waits check the wake this often
 
 // One recorded reply chunk and what lets it go.
 struct reply_chunk {
@@ -28,7 +27,6 @@ struct replay_state {
   std::size_t next = 0;    // the next reply chunk
   std::size_t offset = 0;  // of its bytes already handed out
   bool fast = false;
-  bool (*wake_ready)(void) = nullptr;
   long long opened_ms = 0;
   long long written = 0;  // bytes the program wrote so far
   // Program writes not yet matched to a reply: total written after each
@@ -96,17 +94,6 @@ long long release_ms(void) {
   return replay.fast ? anchor : anchor + reply.delay_ms;
 }
 
-// Waits ms, in steps that look at the wake; false when it turned ready.
-bool wait_awake(long long ms) {
-  while (ms > 0) {
-    if (replay.wake_ready != nullptr && replay.wake_ready()) return false;
-    const int step = ms < wake_step_ms ? static_cast<int>(ms) : wake_step_ms;
-    rs_pause(step);
-    ms -= step;
-  }
-  return replay.wake_ready == nullptr || !replay.wake_ready();
-}
-
 int read_replay(void *, unsigned char *bytes, int size, int wait_ms) {
   if (!replay.open) return rs_gone;
   const long long deadline = rs_clock_ms() + wait_ms;
@@ -120,7 +107,7 @@ int read_replay(void *, unsigned char *bytes, int size, int wait_ms) {
     if (release >= 0 && release <= now) break;
     if (now >= deadline) return rs_timeout;
     const long long until = release >= 0 && release < deadline ? release : deadline;
-    if (!wait_awake(until - now)) return rs_woken;
+    if (rs_sleep(static_cast<int>(until - now)) == rs_woken) return rs_woken;
   }
   const reply_chunk &reply = replay.replies[replay.next];
   const std::size_t left = reply.bytes.size() - replay.offset;
@@ -131,6 +118,9 @@ int read_replay(void *, unsigned char *bytes, int size, int wait_ms) {
   if (replay.offset == reply.bytes.size()) {
     ++replay.next;
     replay.offset = 0;
+    // The last reply is out: the run can end once its caller has taken it,
+    // without waiting for a reply that will not come.
+    replay.ran_out = replay.next >= replay.replies.size();
   }
   return static_cast<int>(count);
 }
@@ -150,8 +140,8 @@ void close_replay(void *) {
 
 }  // namespace
 
-int replay_open(const char *path, bool fast, bool (*wake_ready)(void), serial_transport *transport,
-                char *why, std::size_t why_size) {
+int replay_open(const char *path, bool fast, serial_transport *transport, char *why,
+                std::size_t why_size) {
   std::string text;
   if (!read_file(path, &text, why, why_size)) return -1;
   replay = replay_state{};
@@ -168,9 +158,9 @@ int replay_open(const char *path, bool fast, bool (*wake_ready)(void), serial_tr
     return -1;
   }
   replay.fast = fast;
-  replay.wake_ready = wake_ready;
   replay.opened_ms = rs_clock_ms();
   replay.open = true;
+  replay.ran_out = replay.replies.empty();
   *transport = serial_transport{read_replay, write_replay, close_replay, &replay};
   return 0;
 }

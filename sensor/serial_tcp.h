@@ -24,18 +24,11 @@ bool is_tcp_port_name(const char *name);
 // False when name is no such address.
 bool tcp_address_parse(const char *name, tcp_address *address);
 
-// What a wait of a transport also watches, so that a key ends it at once:
-// fd (POSIX; -1: none) turning readable, or ready() returning true (checked
-// between waits of at most 50 ms; NULL: none).
-struct transport_wake {
-  int fd;
-  bool (*ready)(void);
-};
-
 // Connects to address within wait_ms. 0 with *transport the connection; -1
 // when the server cannot be reached, refuses or does not answer in time,
 // with the reason in why (why_size bytes, one line without a newline).
 // The transport's read reports rs_gone once the server closes the
-// connection, and so does its write.
-int tcp_transport_open(const tcp_address &address, int wait_ms, transport_wake wake,
-                       serial_transport *transport, char *why, std::size_t why_size);
+// connection, and so does its write; its waits, the connect's too, also
+// watch the serial layer's wake source (rs_set_wake) and end with rs_woken.
+int tcp_transport_open(const tcp_address &address, int wait_ms, serial_transport *transport,
+                       char *why, std::size_t why_size);

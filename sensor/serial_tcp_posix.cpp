@@ -15,13 +15,13 @@
 #include <cstring>
 
 #include "rs232.h"
+#include "rs232_front.h"
 #include "serial_tcp.h"
 
 namespace {
 
 struct tcp_connection {
   int fd = -1;
-  transport_wake wake{-1, nullptr};
 };
 
 constexpr int max_connections = 4;
@@ -36,18 +36,19 @@ int ms_left(long long deadline) {
 // passes: the events seen (> 0), rs_timeout, rs_woken or rs_gone.
 int wait_socket(const tcp_connection &connection, short events, long long deadline) {
   for (;;) {
-    if (connection.wake.ready != nullptr && connection.wake.ready()) return rs_woken;
+    if (serial_wake_ready()) return rs_woken;
+    const int wake_fd = serial_wake_fd();
     int wait_ms = ms_left(deadline);
     // Without a wake descriptor, ready() is asked between short waits.
-    if (connection.wake.ready != nullptr && connection.wake.fd < 0 && wait_ms > 50) wait_ms = 50;
-    pollfd entries[2] = {{connection.fd, events, 0}, {connection.wake.fd, POLLIN, 0}};
-    const int ready = poll(entries, connection.wake.fd >= 0 ? 2 : 1, wait_ms);
+    if (wake_fd < 0 && wait_ms > serial_wake_slice_ms) wait_ms = serial_wake_slice_ms;
+    pollfd entries[2] = {{connection.fd, events, 0}, {wake_fd, POLLIN, 0}};
+    const int ready = poll(entries, wake_fd >= 0 ? 2 : 1, wait_ms);
     if (ready < 0) {
       if (errno == EINTR) continue;
       return rs_gone;
     }
     if (entries[0].revents != 0) return entries[0].revents;
-    if (connection.wake.fd >= 0 && entries[1].revents != 0) return rs_woken;
+    if (wake_fd >= 0 && entries[1].revents != 0) return rs_woken;
     if (ms_left(deadline) == 0) return rs_timeout;
   }
 }
@@ -116,6 +117,8 @@ int connect_within(const addrinfo &address, long long deadline) {
   const int ready = wait_socket(probe, POLLOUT, deadline);
   if (ready == rs_timeout) {
     error = ETIMEDOUT;
+  } else if (ready == rs_woken) {
+    error = EINTR;
   } else if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
     error = error != 0 ? error : ECONNREFUSED;
   }
@@ -131,8 +134,8 @@ int connect_within(const addrinfo &address, long long deadline) {
 
 }  // namespace
 
-int tcp_transport_open(const tcp_address &address, int wait_ms, transport_wake wake,
-                       serial_transport *transport, char *why, std::size_t why_size) {
+int tcp_transport_open(const tcp_address &address, int wait_ms, serial_transport *transport,
+                       char *why, std::size_t why_size) {
   tcp_connection *connection = nullptr;
   for (tcp_connection &slot : connections) {
     if (slot.fd < 0) {
@@ -168,7 +171,6 @@ int tcp_transport_open(const tcp_address &address, int wait_ms, transport_wake w
     return -1;
   }
   connection->fd = fd;
-  connection->wake = wake;
   *transport = serial_transport{read_tcp, write_tcp, close_tcp, connection};
   return 0;
 }

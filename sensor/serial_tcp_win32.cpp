@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "rs232.h"
+#include "rs232_front.h"
 #include "serial_tcp.h"
 #include "win32_errors.h"
 
@@ -15,11 +16,10 @@ namespace {
 
 struct tcp_connection {
   SOCKET socket = INVALID_SOCKET;
-  transport_wake wake{-1, nullptr};
 };
 
 constexpr int max_connections = 4;
-constexpr int wake_step_ms = 50;
+constexpr int wake_step_ms = serial_wake_slice_ms;
 tcp_connection connections[max_connections];
 
 int ms_left(long long deadline) {
@@ -31,7 +31,7 @@ int ms_left(long long deadline) {
 // turns ready or the deadline passes: 1, rs_timeout, rs_woken or rs_gone.
 int wait_socket(const tcp_connection &connection, bool write, long long deadline) {
   for (;;) {
-    if (connection.wake.ready != nullptr && connection.wake.ready()) return rs_woken;
+    if (serial_wake_ready()) return rs_woken;
     const int left = ms_left(deadline);
     const int step = left < wake_step_ms ? left : wake_step_ms;
     fd_set ready_set;
@@ -132,8 +132,8 @@ SOCKET connect_within(const addrinfo &address, long long deadline, int *error) {
 
 }  // namespace
 
-int tcp_transport_open(const tcp_address &address, int wait_ms, transport_wake wake,
-                       serial_transport *transport, char *why, std::size_t why_size) {
+int tcp_transport_open(const tcp_address &address, int wait_ms, serial_transport *transport,
+                       char *why, std::size_t why_size) {
   tcp_connection *connection = nullptr;
   for (tcp_connection &slot : connections) {
     if (slot.socket == INVALID_SOCKET) {
@@ -175,7 +175,6 @@ int tcp_transport_open(const tcp_address &address, int wait_ms, transport_wake w
     return -1;
   }
   connection->socket = s;
-  connection->wake = wake;
   *transport = serial_transport{read_tcp, write_tcp, close_tcp, connection};
   return 0;
 }

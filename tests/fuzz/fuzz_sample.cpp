@@ -140,6 +140,13 @@ int16_t rs_open(int16_t port, int32_t baud) {
   return 0;
 }
 
+int16_t rs_open_transport(int16_t, serial_transport) {
+  FUZZ_CHECK(!"the link opens no byte stream of its own here");
+  return -1;
+}
+
+void rs_set_tap(int16_t port, serial_tap) { FUZZ_CHECK(port == fake_com); }
+
 int rs_close(int16_t port) {
   FUZZ_CHECK(port == fake_com);
   return 0;

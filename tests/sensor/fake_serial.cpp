@@ -59,6 +59,10 @@ int16_t rs_open(int16_t port, int32_t baud) {
   return static_cast<int16_t>(fake.open_result);
 }
 
+// The link takes no byte stream in these tests; a tap is not recorded.
+int16_t rs_open_transport(int16_t, serial_transport) { return -1; }
+void rs_set_tap(int16_t, serial_tap) {}
+
 int rs_close(int16_t port) {
   fake.calls.push_back(call_close(port));
   return 0;
