@@ -235,4 +235,70 @@ TEST(runs, a_recording_of_a_run_that_found_no_sensor_is_not_left_behind) {
   EXPECT_FALSE(exists(dir.file("none.rec")));
 }
 
+// A module on another machine, behind a real ser2net: the same samples as
+// the simulator sends, in every mode.
+TEST(network_port, samples_through_ser2net_are_the_modules) {
+  for (const bool csv : {false, true}) {
+    SCOPED_TRACE(csv ? "CSV" : "lines");
+    test_bed bed;  // no local port at all
+    network_module module(replies({reply_a, reply_b}));
+    ASSERT_TRUE(module.ok()) << module.error();
+    run_options options = run_options().arg("--port").arg(module.url()).arg("--count").arg("6");
+    if (csv) options.arg("--csv");
+    program_run program(options.no_terminal());
+    ASSERT_EQ(run_to_end(program), 0) << program.err();
+    EXPECT_EQ(program.err(), "orlanse_sensor: reading the sensor on " + module.url() +
+                                 " (a serial-to-network server)\n");
+    if (csv) {
+      const std::string a = "2,1,3,327680,-10,-327670";
+      const std::string b = "32767,32767,32767,0,0,0";
+      EXPECT_EQ(csv_values(program.out()), (std::vector<std::string>{a, b, a, b, a, b}));
+    } else {
+      EXPECT_EQ(lines_after_banner(program), alternating_lines(6));
+    }
+    EXPECT_EQ(module.sim().log().samples_sent(), 6);
+  }
+}
+
+// A server that stops mid-run, refuses, or closes the connection at once is
+// the not-found path: a line on stderr, the not-found text, status 1.
+TEST(network_port, a_server_that_stops_refuses_or_closes_is_the_not_found_path) {
+  {
+    SCOPED_TRACE("stops mid-run");
+    test_bed bed;
+    network_module module(replies({reply_a, reply_b}));
+    ASSERT_TRUE(module.ok()) << module.error();
+    program_run program(run_options().arg("--port").arg(module.url()).no_terminal());
+    ASSERT_TRUE(program.wait_for_lines(banner_lines + 3, patience)) << program.err();
+    module.stop_server();
+    ASSERT_EQ(run_to_end(program), 1) << program.err();
+    EXPECT_TRUE(ends_with(program.out(), not_found_output)) << program.out();
+    const std::vector<std::string> err = err_lines_of(program);
+    ASSERT_FALSE(err.empty());
+    EXPECT_EQ(err.back(), port_gone_line);
+  }
+  {
+    SCOPED_TRACE("refuses");
+    test_bed bed;
+    const std::string port = std::to_string(free_tcp_port());
+    program_run program(run_options().arg("--port").arg("tcp://127.0.0.1:" + port).no_terminal());
+    ASSERT_EQ(run_to_end(program), 1) << program.err();
+    EXPECT_EQ(program.out(), std::string(banner_output) + not_found_output);
+    EXPECT_EQ(program.err(), "orlanse_sensor: cannot connect to 127.0.0.1 port " + port +
+                                 ": Connection refused\n");
+  }
+  {
+    SCOPED_TRACE("closes at once: its device cannot be opened");
+    test_bed bed;
+    network_module module(sim_options{}, "/dev/no-such-serial-port");
+    ASSERT_TRUE(module.ok()) << module.error();
+    program_run program(run_options().arg("--port").arg(module.url()).no_terminal());
+    ASSERT_EQ(run_to_end(program), 1) << program.err();
+    EXPECT_EQ(program.out(), std::string(banner_output) + not_found_output);
+    const std::vector<std::string> err = err_lines_of(program);
+    ASSERT_FALSE(err.empty());
+    EXPECT_EQ(err.back(), port_gone_line) << program.err();
+  }
+}
+
 }  // namespace
