@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "new_file.h"
+
 namespace {
 
 const char hex_digits[] = "0123456789ABCDEF";
@@ -139,17 +141,8 @@ bool recording_parse(const char *text, std::size_t size,
 
 int recording_create(recording_writer *writer, const char *path, char *why, std::size_t why_size) {
   *writer = recording_writer{nullptr, path, false, false};
-  // "x": created here or not at all, so that an existing file is never
-  // replaced; a C library that does not know the mode is asked first.
-  std::FILE *file = std::fopen(path, "wbx");
-  if (file == nullptr && errno == EINVAL) {
-    if (std::FILE *existing = std::fopen(path, "rb")) {
-      std::fclose(existing);
-      errno = EEXIST;
-    } else {
-      file = std::fopen(path, "wb");
-    }
-  }
+  // Created here or not at all: an existing file is never replaced.
+  std::FILE *file = create_new_file(path);
   if (file == nullptr) {
     const int error = errno;
     if (error == EEXIST) {
