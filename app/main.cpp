@@ -15,7 +15,6 @@
 #include "serial_recording.h"
 #include "serial_replay.h"
 #include "serial_tcp.h"
-#include "silence_watch.h"
 #include "view_entry.h"
 
 #ifndef ORLANSE_VERSION
@@ -136,6 +135,13 @@ void record_bytes(void *, char direction, long long ms, const unsigned char *dat
   }
 }
 
+// The link over a byte stream; one the serial layer cannot take is closed.
+int open_stream(const char *name, serial_transport transport) {
+  const int opened = sensor_open_transport(name, transport);
+  if (opened != 0) transport.close(transport.context);
+  return opened;
+}
+
 // Connects to a module on another machine (tcp://HOST:PORT) and opens the
 // link over the connection. As sensor_open_port: 0, or 2 (said on stderr).
 int open_network_port(void) {
@@ -148,13 +154,13 @@ int open_network_port(void) {
     say("%s", why);
     return -1;
   }
-  return sensor_open_transport(options.port, transport);
+  return open_stream(options.port, transport);
 }
 
 // Opens what the options name: a replay, a network port, a local port or
 // the first FTDI-bus port. 0, or the failure already said (-1) or to say.
 int open_sensor(serial_transport replay) {
-  if (options.replay != nullptr) return sensor_open_transport(options.replay, replay);
+  if (options.replay != nullptr) return open_stream(options.replay, replay);
   if (is_tcp_port_name(options.port)) return open_network_port();
   return options.port != nullptr ? sensor_open_port(options.port) : sensor_open();
 }
@@ -168,24 +174,25 @@ bool print_sample(const int32_t (&values)[6]) {
   return console_write(line);
 }
 
-void report_silence(silence_event event) {
-  if (event == silence_event::went_silent) say("the sensor has not answered for 2 seconds");
-  if (event == silence_event::answers_again) say("the sensor answers again");
+// What the link has noticed about the module, one stderr line each.
+void report_notices(void) {
+  for (sensor_notice notice = sensor_take_notice(); notice != sensor_notice_none;
+       notice = sensor_take_notice()) {
+    say("%s", sensor_notice_text(notice));
+  }
 }
 
 // One text line per sample until a key is pressed.
 int sample_lines(void) {
-  silence_watch silence(silence_watch::clock::now());
   while (!console_key_waiting() && !sampling_limit.reached()) {
     int32_t values[6];
     const sensor_outcome outcome =
         sensor_read(&values[0], &values[1], &values[2], &values[3], &values[4], &values[5]);
+    report_notices();
     if (outcome == sensor_port_gone) {
       say("the sensor's serial port is gone");
       return end_not_found();
     }
-    const auto now = silence_watch::clock::now();
-    report_silence(outcome == sensor_no_reply ? silence.unanswered(now) : silence.answered(now));
     if (outcome != sensor_sample_read) continue;
     if (!sampling_limit.admits_sample()) break;  // it came after the run's end
     if (!print_sample(values)) return end_output_failed();
@@ -275,5 +282,6 @@ int main(int argc, char **argv) {
   const bool stream = options.replay != nullptr || is_tcp_port_name(options.port);
   const port_identity port = stream ? identify_stream() : identify_port();
   report_port_in_use(port);
+  report_notices();
   return options.mode == output_mode::lines ? sample_lines() : run_session(port);
 }

@@ -2,30 +2,31 @@
 // The sensor link: finds the first FTDI-bus port, opens and initialises the
 // module, and turns each request into one decoded sample.
 //
-// Every command is an exchange: the command line, the reply line, and one
-// further character (the LF after the reply's CR). Time and step rules:
-// - A request (an exchange of the opening, or a sample's two exchanges) has
-//   one deadline for all its reads, so a module that drips bytes slowly
-//   costs no more than a silent one: about a second.
-// - The further character follows its line at once: it is awaited briefly
-//   after a line ended by CR, not at all after one ended by LF, and not once
-//   the module has shown that it sends none. One that comes late is
-//   recognised as the end of its line by the next read.
-// - A reply line that did not come before its request's deadline is still
-//   owed: before the next command the link drops what arrives until every
-//   owed line has ended and the line has then been quiet briefly, so a late
-//   reply is never read as the answer to a later command. Lines still owed
-//   five seconds after the first was given up on are taken to be lost. A
-//   reply that is no sample is followed by the same brief quiet. Each call
-//   waits about a second at most, so a key is seen between calls.
+// The module's bytes are read raw and cut into lines with the framing it has
+// shown (line_framing.h); each line is matched to the request it answers
+// (reply_matching.h). The link never waits for the line to fall quiet:
+// - Every wait has a deadline, and ends at once when the serial layer
+//   reports the port gone or a key (rs_woken).
+// - A request's answer is due within a second. An answer given up on is
+//   still owed: the next command waits until it has come (at most about a
+//   second a call), so a late reply is never read as the answer to a later
+//   command. After 2 s of silence nothing is owed any more: the module is
+//   initialised again when it speaks.
+// - The module is watched (module_watch.h): when it answers but sends no
+//   sample for 2 s, or speaks after a silence of 2 s or more, the opening is
+//   sent again and sampling goes on; what it does is told once per episode.
 // - Once a serial call reports the port gone, the link stops using it.
 #include "sensor_link.h"
 
 #include <algorithm>
 #include <cstring>
 
+#include "line_framing.h"
+#include "module_watch.h"
 #include "port_device.h"
+#include "reply_matching.h"
 #include "rs232.h"
+#include "sensor_link_start.h"
 
 int32_t sensor_port = 0;
 
@@ -33,94 +34,49 @@ namespace {
 
 constexpr int ftdi_bus_type = 2;
 constexpr int32_t sensor_baud = 9600;
-constexpr int request_ms = 1000;         // deadline of one request
-constexpr int further_wait_ms = 50;      // a USB adapter holds bytes up to 16 ms
-constexpr int quiet_ms = 50;             // quiet before a command after a fault
-constexpr int drain_then_send_ms = 250;  // longer drains leave the command to the next call
-constexpr int forget_owed_ms = 5000;     // after this, owed lines are taken to be lost
+constexpr int request_ms = 1000;          // an answer is due within this
+constexpr int follow_up_min_ms = 250;     // the follow-up's answer, at least
+constexpr int other_line_grace_ms = 200;  // a sample still awaited after a line that was none
+constexpr int owed_then_send_ms =
+    250;  // longer waits for owed answers leave the command to the next call
 
 const char *const opening_commands[] = {"0F\r\n", "050027950000\r\n", "0DF3\r\n", "27\r\n",
                                         "21\r\n"};
+constexpr int opening_count =
+    static_cast<int>(sizeof opening_commands / sizeof opening_commands[0]);
 constexpr int pause_after_first_ms = 250;
 constexpr int pause_after_last_ms = 100;
 const char sample_command[] = "29\r\n";
 const char follow_up_command[] = "21\r\n";
 
-bool link_open = false;  // sensor_open opened link_port; sensor_close not yet called
-int16_t link_port = 0;
-bool port_gone = false;        // a serial call reported the port gone
-int owed_lines = 0;            // reply lines given up on that may still come
-long long owed_since_ms = 0;   // when the first of them was given up on
-bool settle = false;           // wait for a quiet line before the next command
-bool further_expected = true;  // the module sends a character after each line
-
-enum class exchange_result {
-  complete,  // reply line read (and the further character, if any came)
-  no_line,   // the command could not be sent or no reply line came in time
-  gone       // the port is gone
+struct link_state {
+  bool open;  // sensor_open opened port; sensor_close not yet called
+  int16_t port;
+  bool gone;      // a serial call reported the port gone
+  bool opening;   // the opening is under way
+  bool heal_due;  // the opening is to be sent again
+  reply_kind awaited_kind;
+  bool have_sample;  // the awaited sample request got its sample
+  int32_t sample[6];
+  long long last_other_ms;  // when the last line that was no sample came for it
+  line_framing framing;
+  reply_matching matching;
+  module_watch watch;
 };
 
-// Milliseconds left until deadline, never below 0.
-int ms_until(long long deadline) {
-  const long long left = deadline - rs_clock_ms();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
+link_state link;
+bool (*key_check)(void) = nullptr;
 
-void owe_line(void) {
-  if (owed_lines == 0) owed_since_ms = rs_clock_ms();
-  ++owed_lines;
-}
+enum class wait_end {
+  done,     // what was waited for came
+  time_up,  // the deadline passed first
+  gone,     // the port is gone
+  woken,    // the wake source (a key) ended the wait
+  restart,  // the module spoke after a silence: it is to be initialised again
+  not_sent  // the command could not be written in time
+};
 
-// One exchange within the request's deadline; *length is the reply line's
-// length as read (it may hold a NUL), or -1 without a line.
-exchange_result exchange(const char *command, char *reply, int reply_size, long long deadline,
-                         int *length) {
-  *length = -1;
-  const int sent = rs_puts(link_port, command);
-  if (sent == rs_gone) return exchange_result::gone;
-  if (sent != 0) {
-    // Part of the command may have gone out: let the module's answer pass.
-    settle = true;
-    return exchange_result::no_line;
-  }
-  const int line = rs_gets_within(link_port, reply, reply_size, ms_until(deadline));
-  if (line == rs_gone) return exchange_result::gone;
-  if (line < 0) {
-    owe_line();
-    return exchange_result::no_line;
-  }
-  *length = line;
-  const bool wait = rs_line_end(link_port) == '\r' && further_expected;
-  const int further_ms = wait ? std::min(further_wait_ms, ms_until(deadline)) : 0;
-  const int further = rs_getch_within(link_port, further_ms);
-  if (further == rs_gone) return exchange_result::gone;
-  // A line without a further character is no fault; the next lines are not
-  // waited on for theirs until one shows up again.
-  if (further < 0 && further_ms == further_wait_ms) further_expected = false;
-  if (further >= 0 && rs_line_end(link_port) == '\r') further_expected = true;
-  return exchange_result::complete;
-}
-
-// Before a command: drops a late reply and what else arrives until the line
-// is in step. True when the command may go out now.
-bool get_in_step(void) {
-  if (owed_lines == 0 && !settle) return true;
-  const long long start = rs_clock_ms();
-  const int drained = rs_drain(link_port, &owed_lines, quiet_ms, request_ms);
-  if (drained == rs_gone) {
-    port_gone = true;
-    return false;
-  }
-  if (drained != 0) {
-    if (owed_lines > 0 && rs_clock_ms() - owed_since_ms >= forget_owed_ms) {
-      owed_lines = 0;  // they are not coming; one more quiet stretch and go on
-      settle = true;
-    }
-    return false;
-  }
-  settle = false;
-  return rs_clock_ms() - start <= drain_then_send_ms;
-}
+enum class wait_for { answer, owed_answers, time };
 
 // A 16-bit field as a signed value: above 0x8000 it wraps; 0x8000 itself
 // stays +32768.
@@ -139,16 +95,16 @@ int hex_digit(char c) {
 
 constexpr int sample_digits = 24;
 
-// Decodes a sample reply of exactly 24 hexadecimal digits (length as read,
-// NULs counted) into geomagnetic and acceleration values in delivery order.
+// Decodes a line of exactly 24 hexadecimal digits (length as read, NULs
+// counted) into geomagnetic and acceleration values in delivery order.
 // False for anything else.
-bool decode_sample(const char *reply, int length, int32_t (&values)[6]) {
-  if (length != sample_digits) return false;
+bool decode_sample(const framed_line &line, int32_t (&values)[6]) {
+  if (line.overflow || line.length != sample_digits) return false;
   int32_t s[6];
   for (int field = 0; field < 6; ++field) {
     unsigned int raw = 0;
     for (int k = 0; k < 4; ++k) {
-      const int digit = hex_digit(reply[field * 4 + k]);
+      const int digit = hex_digit(line.text[field * 4 + k]);
       if (digit < 0) return false;
       raw = raw * 16 + static_cast<unsigned int>(digit);
     }
@@ -165,7 +121,140 @@ bool decode_sample(const char *reply, int length, int32_t (&values)[6]) {
   return true;
 }
 
-bool (*key_check)(void) = nullptr;
+// A complete line from the module: whose answer it is, and what it tells.
+void take_line(const framed_line &line) {
+  const long long now = rs_clock_ms();
+  int32_t values[6];
+  const bool sample = decode_sample(line, values);
+  if (sample) module_watch_sample(&link.watch, now);
+  switch (reply_matching_line(&link.matching, sample)) {
+    case line_is_reply:
+      if (link.matching.other_lines > 0) {
+        module_watch_event(&link.watch, now, sensor_notice_unasked_lines);
+      }
+      if (sample && link.awaited_kind == reply_sample) {
+        std::memcpy(link.sample, values, sizeof values);
+        link.have_sample = true;
+      }
+      break;
+    case line_is_late:
+      if (!link.opening) module_watch_event(&link.watch, now, sensor_notice_late_replies);
+      break;
+    case line_is_other: link.last_other_ms = now; break;
+    case line_is_unasked:
+      if (!link.opening) module_watch_event(&link.watch, now, sensor_notice_unasked_lines);
+      break;
+  }
+}
+
+bool waited_enough(wait_for what) {
+  if (what == wait_for::answer) return reply_matching_answered(&link.matching);
+  if (what == wait_for::owed_answers) return reply_matching_owed(&link.matching) == 0;
+  return false;
+}
+
+// Reads, cuts and matches lines until what is waited for has come or the
+// deadline passes. A sample request after a line that was none is waited
+// for only briefly more: its answer would follow at once.
+wait_end wait_lines(wait_for what, long long deadline) {
+  for (;;) {
+    framed_line line;
+    while (!waited_enough(what) && line_framing_next(&link.framing, &line)) take_line(line);
+    if (waited_enough(what)) return wait_end::done;
+    const long long now = rs_clock_ms();
+    long long until = deadline;
+    if (what == wait_for::answer && link.matching.other_lines > 0) {
+      until = std::min(until, link.last_other_ms + other_line_grace_ms);
+    }
+    if (now >= until) return wait_end::time_up;
+    unsigned char bytes[line_framing_buffer_size];
+    const int count =
+        rs_read(link.port, bytes, line_framing_room(&link.framing), static_cast<int>(until - now));
+    if (count == rs_gone) {
+      link.gone = true;
+      return wait_end::gone;
+    }
+    if (count == rs_woken) return wait_end::woken;
+    if (count <= 0) continue;
+    if (module_watch_heard(&link.watch, rs_clock_ms()) && !link.opening) {
+      // After a silence the module may have restarted: what it says now
+      // answers nothing the link is waiting for.
+      line_framing_drop_input(&link.framing);
+      reply_matching_reset(&link.matching);
+      link.heal_due = true;
+      return wait_end::restart;
+    }
+    line_framing_add(&link.framing, bytes, count);
+  }
+}
+
+// Sends a command whose answer is of kind, and waits for that answer until
+// the deadline; given up on then (it may stay owed).
+wait_end exchange(const char *command, reply_kind kind, long long deadline) {
+  const int sent = rs_puts(link.port, command);
+  if (sent == rs_gone) {
+    link.gone = true;
+    return wait_end::gone;
+  }
+  if (sent == rs_woken) return wait_end::woken;
+  // Not written in time: the module got no whole command, so no answer is
+  // owed; one to a part of it is matched as any other line.
+  if (sent != 0) return wait_end::not_sent;
+  link.awaited_kind = kind;
+  link.have_sample = false;
+  reply_matching_sent(&link.matching, kind);
+  const wait_end end = wait_lines(wait_for::answer, deadline);
+  if (end == wait_end::time_up && !reply_matching_give_up(&link.matching) && kind == reply_sample) {
+    module_watch_event(&link.watch, rs_clock_ms(), sensor_notice_not_samples);
+  }
+  return end;
+}
+
+// Lines that come while the link pauses are read and matched too.
+wait_end listen(int ms) {
+  const wait_end end = wait_lines(wait_for::time, rs_clock_ms() + ms);
+  return end == wait_end::time_up ? wait_end::done : end;
+}
+
+// The five commands with their pauses. Their answers are read and not
+// examined; none can make the opening fail. Ends at once when the port goes
+// or a key wakes a wait, and when an exchange got no answer while a key is
+// waiting (for serial layers that cannot wake).
+wait_end run_opening(void) {
+  link.opening = true;
+  reply_matching_reset(&link.matching);
+  wait_end end = wait_end::done;
+  for (int i = 0; i < opening_count && end == wait_end::done; ++i) {
+    end = exchange(opening_commands[i], reply_any_line, rs_clock_ms() + request_ms);
+    if (end == wait_end::time_up || end == wait_end::not_sent) {
+      end = key_check != nullptr && key_check() ? wait_end::woken : wait_end::done;
+    }
+    if (end == wait_end::done && i == 0) end = listen(pause_after_first_ms);
+  }
+  if (end == wait_end::done) end = listen(pause_after_last_ms);
+  link.opening = false;
+  return end;
+}
+
+// The opening once more, for a module that restarted or lost its settings.
+wait_end initialise_again(void) {
+  link.heal_due = false;
+  const wait_end end = run_opening();
+  if (end == wait_end::woken) link.heal_due = true;  // not finished
+  module_watch_initialised(&link.watch, rs_clock_ms());
+  return end;
+}
+
+// The time tells: a silence is said, and once silent nothing is owed any
+// more; a module that answers without samples is initialised again.
+void look_at_time(void) {
+  const bool no_samples = module_watch_check(&link.watch, rs_clock_ms());
+  if (no_samples && !link.heal_due) {
+    module_watch_event(&link.watch, rs_clock_ms(), sensor_notice_not_samples);
+    link.heal_due = true;
+  }
+  if (module_watch_silent(&link.watch)) reply_matching_reset(&link.matching);
+}
 
 // The COM number a port name stands for: "COMn", or a row's device node
 // (name2); -1 when the directory has no such port.
@@ -192,23 +281,37 @@ int32_t find_named_port(const char *name) {
   return -1;
 }
 
-int open_chosen_port(void);
-int run_opening(void);
+int open_chosen_port(void) {
+  if (rs_open(static_cast<int16_t>(sensor_port), sensor_baud) == -1) return 2;
+  return sensor_link_start(static_cast<int16_t>(sensor_port));
+}
 
+sensor_outcome outcome_of(wait_end end) {
+  if (end == wait_end::gone) return sensor_port_gone;
+  if (end == wait_end::woken) return sensor_interrupted;
+  return sensor_no_reply;
+}
+
+}  // namespace
+
+namespace {
 serial_tap link_tap{nullptr, nullptr};
-constexpr int16_t transport_port = 0x7FFF;  // a number no COM port is given
-
 }  // namespace
 
 void sensor_set_tap(serial_tap tap) { link_tap = tap; }
 
-int sensor_open_transport(const char *, serial_transport transport) {
-  sensor_port = transport_port;
-  if (rs_open_transport(transport_port, transport) != 0) {
-    transport.close(transport.context);
-    return 2;
-  }
-  return run_opening();
+int sensor_link_start(int16_t port) {
+  rs_set_tap(port, link_tap);
+  link = link_state{};
+  link.open = true;
+  link.port = port;
+  line_framing_reset(&link.framing);
+  reply_matching_reset(&link.matching);
+  module_watch_start(&link.watch, rs_clock_ms());
+  // A port that goes away during the opening is reported by the first
+  // sensor_read; a key, by the caller's own test.
+  run_opening();
+  return 0;
 }
 
 void sensor_set_key_check(bool (*key_waiting)(void)) { key_check = key_waiting; }
@@ -229,71 +332,46 @@ int sensor_open_port(const char *name) {
   return open_chosen_port();
 }
 
-namespace {
-
-int open_chosen_port(void) {
-  if (rs_open(static_cast<int16_t>(sensor_port), sensor_baud) == -1) return 2;
-  return run_opening();
-}
-
-int run_opening(void) {
-  rs_set_tap(static_cast<int16_t>(sensor_port), link_tap);
-  link_open = true;
-  link_port = static_cast<int16_t>(sensor_port);
-  port_gone = false;
-  owed_lines = 0;
-  settle = false;
-  further_expected = true;
-
-  // The replies of the opening are read and not examined. A module that does
-  // not answer may be absent: a key waiting then ends the opening.
-  char reply[80];
-  const int command_count = static_cast<int>(sizeof opening_commands / sizeof opening_commands[0]);
-  for (int i = 0; i < command_count; ++i) {
-    int length = 0;
-    const exchange_result result =
-        exchange(opening_commands[i], reply, sizeof reply, rs_clock_ms() + request_ms, &length);
-    if (result == exchange_result::gone) {
-      port_gone = true;
-      return 0;  // reported by the first sensor_read
-    }
-    if (result == exchange_result::no_line && key_check != nullptr && key_check()) return 0;
-    if (i == 0) rs_pause(pause_after_first_ms);
-  }
-  rs_pause(pause_after_last_ms);
-  return 0;
-}
-
-}  // namespace
-
 sensor_outcome sensor_read(int32_t *geo1, int32_t *geo2, int32_t *geo3, int32_t *acc1,
                            int32_t *acc2, int32_t *acc3) {
-  if (!link_open || port_gone) return sensor_port_gone;
-  if (!get_in_step()) return port_gone ? sensor_port_gone : sensor_no_reply;
+  if (!link.open || link.gone) return sensor_port_gone;
+  look_at_time();
+  if (link.heal_due) {
+    const wait_end end = initialise_again();
+    if (end == wait_end::gone || end == wait_end::woken) return outcome_of(end);
+  }
 
-  // One buffer serves both replies of a sample, one deadline both exchanges.
+  // Answers owed from earlier come first.
+  if (reply_matching_owed(&link.matching) > 0) {
+    const long long start = rs_clock_ms();
+    const wait_end end = wait_lines(wait_for::owed_answers, start + request_ms);
+    look_at_time();
+    if (end != wait_end::done || rs_clock_ms() - start > owed_then_send_ms) return outcome_of(end);
+  }
+
+  // One deadline for the sample's answer, and the follow-up's at least a
+  // little more.
   const long long deadline = rs_clock_ms() + request_ms;
-  char reply[84];
-  int length = 0;
-  const exchange_result sample = exchange(sample_command, reply, sizeof reply, deadline, &length);
-  if (sample == exchange_result::gone) {
-    port_gone = true;
-    return sensor_port_gone;
+  const wait_end asked = exchange(sample_command, reply_sample, deadline);
+  if (asked != wait_end::done) {
+    const bool answered_badly =
+        asked == wait_end::time_up && reply_matching_owed(&link.matching) == 0;
+    look_at_time();
+    // An answer that was no sample is followed up as a sample is.
+    if (!answered_badly) return outcome_of(asked);
   }
-  if (sample == exchange_result::no_line) return sensor_no_reply;
-
+  const bool delivered = link.have_sample;
   int32_t values[6];
-  const bool decoded = decode_sample(reply, length, values);
-  if (!decoded) settle = true;
-  int follow_up_length = 0;
-  if (exchange(follow_up_command, reply, sizeof reply, deadline, &follow_up_length) ==
-      exchange_result::gone) {
-    port_gone = true;
+  std::memcpy(values, link.sample, sizeof values);
+  const wait_end followed = exchange(follow_up_command, reply_any_line,
+                                     std::max(deadline, rs_clock_ms() + follow_up_min_ms));
+  look_at_time();
+  // A sample read before the port went away, or before a key, is still
+  // delivered; the next request reports the port gone.
+  if (!delivered) {
+    if (followed == wait_end::gone || followed == wait_end::woken) return outcome_of(followed);
+    return sensor_bad_reply;
   }
-  // A sample read before the port went away is still delivered; the next
-  // request reports the port gone.
-  if (!decoded) return port_gone ? sensor_port_gone : sensor_bad_reply;
-
   *geo1 = values[0];
   *geo2 = values[1];
   *geo3 = values[2];
@@ -304,7 +382,22 @@ sensor_outcome sensor_read(int32_t *geo1, int32_t *geo2, int32_t *geo3, int32_t 
 }
 
 void sensor_close(void) {
-  if (!link_open) return;
-  rs_close(link_port);
-  link_open = false;
+  if (!link.open) return;
+  rs_close(link.port);
+  link.open = false;
+}
+
+sensor_notice sensor_take_notice(void) { return module_watch_take(&link.watch); }
+
+const char *sensor_notice_text(sensor_notice notice) {
+  switch (notice) {
+    case sensor_notice_none: break;
+    case sensor_notice_silent: return "the sensor has not answered for 2 seconds";
+    case sensor_notice_answers_again: return "the sensor answers again";
+    case sensor_notice_not_samples: return "the sensor answers with lines that are not samples";
+    case sensor_notice_unasked_lines: return "the sensor sends lines nobody asked for";
+    case sensor_notice_late_replies: return "the sensor answers too late; late answers are dropped";
+    case sensor_notice_initialised_again: return "the sensor was initialised again";
+  }
+  return "";
 }

@@ -8,25 +8,12 @@
 
 const char view_csv_header[] =
     "index,seconds,geo1,geo2,geo3,acc1,acc2,acc3,geo_magnitude,acc_magnitude\n";
-const char view_silent_text[] = "orlanse_sensor: the sensor has not answered for 2 seconds\n";
-const char view_answers_again_text[] = "orlanse_sensor: the sensor answers again\n";
 
 namespace {
 
 double magnitude_of(const int32_t *axes) {
   return view_magnitude(
       {static_cast<double>(axes[0]), static_cast<double>(axes[1]), static_cast<double>(axes[2])});
-}
-
-// Stderr lines for the module's going silent and coming back.
-void note_silence(view_io &io, sensor_outcome outcome, bool *silent) {
-  if (outcome == sensor_no_reply && !*silent) {
-    *silent = true;
-    io.write_err(view_silent_text);
-  } else if (outcome != sensor_no_reply && *silent) {
-    *silent = false;
-    io.write_err(view_answers_again_text);
-  }
 }
 
 }  // namespace
@@ -45,12 +32,10 @@ view_end view_run_csv(view_io &io) {
   if (!io.write_out(view_csv_header)) return view_end_output_failed;
   int64_t index = 0;
   int64_t first_ms = 0;
-  bool silent = false;
   while (!io.key_waiting()) {
     int32_t values[6] = {};
     const sensor_outcome outcome = io.read_sample(values);
     if (outcome == sensor_port_gone) return view_end_port_gone;
-    note_silence(io, outcome, &silent);
     if (outcome != sensor_sample_read) continue;
     const int64_t now_ms = io.now_ms();
     if (index == 0) first_ms = now_ms;

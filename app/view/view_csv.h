@@ -11,10 +11,6 @@
 // The CSV columns.
 extern const char view_csv_header[];
 
-// Stderr lines while the module is silent, as on the plain run.
-extern const char view_silent_text[];
-extern const char view_answers_again_text[];
-
 // One CSV row, NUL-terminated with its line end, into out; seconds are the
 // milliseconds since the first sample.
 constexpr int view_csv_row_size = 160;
@@ -22,5 +18,6 @@ void view_csv_row(int64_t index, int64_t ms_since_first, const int32_t (&values)
                   char (&out)[view_csv_row_size]);
 
 // The CSV run: header, rows until a key is waiting (the key is left
-// unread), stderr lines when the module goes silent and answers again.
+// unread). What the link notices about the module is said by the caller's
+// read_sample, as on the plain run.
 view_end view_run_csv(view_io &io);

@@ -20,13 +20,43 @@ namespace {
 // not leave it a second time (which would move the cursor back up).
 char leave_text[sizeof view_vt_leave_text];
 
+// What the link noticed about the module, as stderr lines. The live view
+// holds them while it has the screen (a line on stderr would be drawn over
+// it) and says them when it has left.
+constexpr int held_notices_size = 16;
+sensor_notice held_notices[held_notices_size];
+int held_count = 0;
+
+void say_notice(sensor_notice notice) {
+  std::fprintf(stderr, "orlanse_sensor: %s\n", sensor_notice_text(notice));
+}
+
+void take_notices(bool hold) {
+  for (sensor_notice notice = sensor_take_notice(); notice != sensor_notice_none;
+       notice = sensor_take_notice()) {
+    if (!hold) {
+      say_notice(notice);
+    } else if (held_count < held_notices_size) {
+      held_notices[held_count++] = notice;
+    }
+  }
+}
+
+void say_held_notices(void) {
+  for (int k = 0; k < held_count; ++k) say_notice(held_notices[k]);
+  held_count = 0;
+}
+
 class console_io final : public view_io {
 public:
+  explicit console_io(bool hold_notices) : hold_notices_(hold_notices) {}
   sensor_outcome read_sample(int32_t (&values)[6]) override {
     const sensor_outcome outcome =
         sensor_read(&values[0], &values[1], &values[2], &values[3], &values[4], &values[5]);
+    take_notices(hold_notices_);
     if (outcome != sensor_sample_read) return outcome;
-    if (!sampling_limit.admits_sample()) return sensor_no_reply;  // after the end: not shown
+    // A sample after the run's end (--duration) is not shown.
+    if (!sampling_limit.admits_sample()) return sensor_interrupted;
     sampling_limit.note_sample();
     return outcome;
   }
@@ -48,6 +78,9 @@ public:
     leave_text[0] = '\0';
     return left;
   }
+
+private:
+  bool hold_notices_;
 };
 
 int status_of(view_end end) {
@@ -65,7 +98,7 @@ view_session session;  // large: static storage
 }  // namespace
 
 int run_csv_session(void) {
-  console_io io;
+  console_io io(false);
   return status_of(view_run_csv(io));
 }
 
@@ -78,6 +111,8 @@ int run_view_session(const char *com_name, const char *device_node, const char *
   }
   const view_style style =
       force_ascii || !console_screen_unicode() ? view_style_ascii : view_style_utf8;
-  console_io io;
-  return status_of(view_run_live(&session, io, style, com_name, device_node, description));
+  console_io io(true);
+  const view_end end = view_run_live(&session, io, style, com_name, device_node, description);
+  say_held_notices();
+  return status_of(end);
 }

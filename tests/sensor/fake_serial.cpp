@@ -11,33 +11,76 @@
 
 fake_serial fake;
 
-void reset_fake(void) { fake = fake_serial{}; }
+namespace {
+long long last_answer_ms = 0;
+}  // namespace
+
+void reset_fake(void) {
+  fake = fake_serial{};
+  last_answer_ms = 0;
+}
 
 fake_call call_scan() { return {"scan", 0, "", 0}; }
 fake_call call_open(int port, int baud) { return {"open", port, "", baud}; }
 fake_call call_close(int port) { return {"close", port, "", 0}; }
 fake_call call_puts(int port, const std::string &text) { return {"puts", port, text, 0}; }
-fake_call call_gets(int port, int size) { return {"gets", port, "", size}; }
-fake_call call_getch(int port) { return {"getch", port, "", 0}; }
-fake_call call_discard(int port) { return {"discard", port, "", 0}; }
-fake_call call_drain(int port, int quiet_ms) { return {"drain", port, "", quiet_ms}; }
-fake_call call_pause(int ms) { return {"pause", 0, "", ms}; }
 
 namespace {
-
-template <typename T>
-T take(std::deque<T> &script, T otherwise) {
-  if (script.empty()) return otherwise;
-  T next = script.front();
-  script.pop_front();
-  return next;
-}
 
 void copy_column(char *slot, std::size_t size, const std::string &text) {
   std::snprintf(slot, size, "%s", text.c_str());
 }
 
+// Queues bytes (or an outcome) to arrive at at_ms, in time order, after
+// every answer queued before: the module answers one command at a time.
+void arrive(long long at_ms, const std::string &bytes, int result) {
+  at_ms = std::max(at_ms, last_answer_ms);
+  last_answer_ms = at_ms;
+  const fake_serial::arrival item{at_ms, bytes, result};
+  const auto where =
+      std::upper_bound(fake.arriving.begin(), fake.arriving.end(), item,
+                       [](const fake_serial::arrival &a, const fake_serial::arrival &b) {
+                         return a.at_ms < b.at_ms;
+                       });
+  fake.arriving.insert(where, item);
+}
+
+void answer(const std::string &command) {
+  fake_answer script;
+  if (!fake.answers.empty()) {
+    script = fake.answers.front();
+    fake.answers.pop_front();
+  } else if (!fake.silent) {
+    const std::string text = command.substr(0, command.size() - 2);
+    script = {{1, (text == "29" ? fake.sample : text) + fake.line_end, 0}};
+    if (!fake.late_end.empty()) script.push_back({fake.late_ms, fake.late_end, 0});
+  }
+  long long at = fake.now_ms;
+  for (const fake_piece &piece : script) {
+    at += piece.after_ms;
+    arrive(at, piece.bytes, piece.result);
+  }
+}
+
 }  // namespace
+
+void fake_send_at(int at_ms, const std::string &bytes) {
+  // Unasked bytes keep their time: they go in among the answers.
+  const fake_serial::arrival item{fake.now_ms + at_ms, bytes, 0};
+  auto where = std::upper_bound(fake.arriving.begin(), fake.arriving.end(), item,
+                                [](const fake_serial::arrival &a, const fake_serial::arrival &b) {
+                                  return a.at_ms < b.at_ms;
+                                });
+  fake.arriving.insert(where, item);
+}
+
+std::vector<std::string> fake_commands(void) {
+  std::vector<std::string> commands;
+  for (const fake_call &call : fake.calls) {
+    if (call.name == "puts") commands.push_back(call.text);
+  }
+  return commands;
+}
 
 // The directory's scan, filling the table from the test's rows.
 int port_device_scan(void) {
@@ -59,8 +102,12 @@ int16_t rs_open(int16_t port, int32_t baud) {
   return static_cast<int16_t>(fake.open_result);
 }
 
-// The link takes no byte stream in these tests; a tap is not recorded.
-int16_t rs_open_transport(int16_t, serial_transport) { return -1; }
+int16_t rs_open_transport(int16_t port, serial_transport) {
+  fake.calls.push_back({"transport", port, "", 0});
+  return static_cast<int16_t>(fake.transport_result);
+}
+
+// A tap for a recording passes through the real serial layer only.
 void rs_set_tap(int16_t, serial_tap) {}
 
 int rs_close(int16_t port) {
@@ -70,62 +117,41 @@ int rs_close(int16_t port) {
 
 int rs_puts(int16_t port, const char *text) {
   fake.calls.push_back(call_puts(port, text));
-  fake.now_ms += 1;
-  return take(fake.puts_results, 0);
-}
-
-int rs_gets(int16_t port, char *buf, int size) { return rs_gets_within(port, buf, size, 1000); }
-
-// Stores at most size - 1 bytes, like the real layer, so a wrong size shows
-// as a wrong size in the record rather than as an overrun here.
-int rs_gets_within(int16_t port, char *buf, int size, int wait_ms) {
-  fake.calls.push_back(call_gets(port, size));
-  fake.read_waits.push_back(wait_ms);
-  const fake_line next = take(fake.gets_results, fake_line{0, "000100020003FFFF80008001"});
-  const std::string &line = next.result >= 0 ? next.line : std::string();
-  const std::size_t stored = std::min(line.size(), static_cast<std::size_t>(size - 1));
-  std::memcpy(buf, line.data(), stored);
-  buf[stored] = '\0';
-  if (next.result == rs_timeout) {
-    fake.now_ms += wait_ms;
-  } else {
-    fake.now_ms += next.ms;
+  if (fake.gone) return rs_gone;
+  fake.now_ms += static_cast<long long>(std::strlen(text));  // about a millisecond a byte
+  int result = 0;
+  if (!fake.puts_results.empty()) {
+    result = fake.puts_results.front();
+    fake.puts_results.pop_front();
   }
-  if (next.result >= 0) fake.line_end = next.end;
-  return next.result >= 0 ? static_cast<int>(stored) : next.result;
-}
-
-int rs_line_end(int16_t) { return fake.line_end; }
-
-int rs_getch(int16_t port) { return rs_getch_within(port, 1000); }
-
-int rs_getch_within(int16_t port, int wait_ms) {
-  fake.calls.push_back(call_getch(port));
-  fake.read_waits.push_back(wait_ms);
-  const int result = take(fake.getch_results, static_cast<int>('\n'));
-  fake.now_ms += result == rs_timeout ? wait_ms : 1;
+  if (result == 0) answer(text);
+  if (result == rs_gone) fake.gone = true;
   return result;
 }
 
-int rs_drain(int16_t port, int *line_ends, int quiet_ms, int) {
-  fake.calls.push_back(call_drain(port, quiet_ms));
-  fake.drain_owed.push_back(*line_ends);
-  const fake_drain next = take(fake.drain_results, fake_drain{});
-  fake.now_ms += next.ms;
-  *line_ends = next.owed_after;
-  return next.result;
+int rs_read(int16_t port, unsigned char *bytes, int size, int wait_ms) {
+  fake.calls.push_back({"read", port, "", wait_ms});
+  if (fake.gone) return rs_gone;
+  if (size <= 0) return -1;
+  if (fake.arriving.empty() || fake.arriving.front().at_ms > fake.now_ms + wait_ms) {
+    fake.now_ms += wait_ms;
+    return rs_timeout;
+  }
+  fake_serial::arrival &next = fake.arriving.front();
+  fake.now_ms = std::max(fake.now_ms, next.at_ms);
+  if (next.result != 0) {
+    const int result = next.result;
+    fake.arriving.pop_front();
+    if (result == rs_gone) fake.gone = true;
+    return result;
+  }
+  const int count = std::min(size, static_cast<int>(next.bytes.size()));
+  std::memcpy(bytes, next.bytes.data(), static_cast<std::size_t>(count));
+  next.bytes.erase(0, static_cast<std::size_t>(count));
+  if (next.bytes.empty()) fake.arriving.pop_front();
+  return count;
 }
 
 long long rs_clock_ms(void) { return fake.now_ms; }
 
-int rs_discard_input(int16_t port) {
-  fake.calls.push_back(call_discard(port));
-  return take(fake.discard_results, 0);
-}
-
 const char *rs_open_failure(void) { return ""; }
-
-void rs_pause(int ms) {
-  fake.calls.push_back(call_pause(ms));
-  fake.now_ms += ms;
-}

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 // A scripted stand-in for the serial layer (rs232.h) and for the directory's
-// scan, recording every call in order, for the sensor link's unit tests.
+// scan, for the sensor link's unit tests. It plays a module on a fake clock:
+// each command written gets its scripted answer, whose pieces arrive after
+// their delays; rs_read hands out what has arrived, advancing the clock to
+// the next arrival within its wait. Every call is recorded in order.
 #pragma once
 
 #include <deque>
@@ -8,10 +11,12 @@
 #include <string>
 #include <vector>
 
-// One recorded call: which function, the port, the text sent, the buffer
-// size given to rs_gets, or the value (baud rate, pause).
+#include "serial_transport.h"
+
+// One recorded call: which function, the port, the text sent, or the value
+// (baud rate, the wait of a read).
 struct fake_call {
-  std::string name;  // scan, open, close, puts, gets, getch, discard, drain, pause
+  std::string name;  // scan, open, transport, close, puts, read
   int port = 0;
   std::string text;
   int number = 0;
@@ -32,22 +37,15 @@ inline std::ostream &operator<<(std::ostream &out, const fake_call &call) {
   return out << ")";
 }
 
-// What one rs_gets gives: a line (result >= 0, the length is taken from
-// line, NULs included) ended by end, rs_timeout or rs_gone.
-struct fake_line {
-  int result;
-  std::string line;
-  char end = '\r';
-  int ms = 1;  // how long the read takes when it does not time out
-};
-
-// What one rs_drain does: its result, the line ends it leaves owed, and the
-// time it takes.
-struct fake_drain {
+// Part of what the module sends: bytes after_ms after the piece before (the
+// first: after the command arrived), or in their place an outcome of the
+// read (rs_gone for good, rs_woken once).
+struct fake_piece {
+  int after_ms = 1;
+  std::string bytes;
   int result = 0;
-  int owed_after = 0;
-  int ms = 50;
 };
+using fake_answer = std::vector<fake_piece>;
 
 // A row the fake scan puts into the port table.
 struct fake_port_row {
@@ -60,23 +58,28 @@ struct fake_port_row {
 struct fake_serial {
   std::vector<fake_port_row> rows;  // what port_device_scan finds
   int open_result = 0;
-  // Results in call order; when a script runs out the module answers
-  // promptly: puts 0, gets a well-formed sample line (whatever the command),
-  // getch LF.
-  std::deque<int> puts_results;
-  std::deque<fake_line> gets_results;
-  std::deque<int> getch_results;
-  std::deque<int> discard_results;
-  std::deque<fake_drain> drain_results;
+  int transport_result = 0;
+  std::deque<int> puts_results;  // in call order; then 0
+  // Answers to the commands in turn. Once used up: the default answer, a
+  // sample line for "29", the command's own text for any other, each ended
+  // by line_end, 1 ms after the command; nothing when silent.
+  std::deque<fake_answer> answers;
+  std::string sample = "000100020003FFFF80008001";
+  std::string line_end = "\r\n";
+  std::string late_end;  // the end's last bytes, late_ms after the rest
+  int late_ms = 16;
+  bool silent = false;
   std::vector<fake_call> calls;
-  // The waits given to rs_gets/rs_getch, in call order; the owed line ends
-  // and quiet given to rs_drain.
-  std::vector<int> read_waits;
-  std::vector<int> drain_owed;
-  // The fake clock: reads that time out, drains and pauses advance it by
-  // their time; every read, write or drain that does not time out, by 1 ms.
   long long now_ms = 1000000;
-  int line_end = 0;
+
+  // What is on its way: bytes with the time they arrive.
+  struct arrival {
+    long long at_ms;
+    std::string bytes;
+    int result;
+  };
+  std::deque<arrival> arriving;
+  bool gone = false;
 };
 
 extern fake_serial fake;
@@ -84,13 +87,14 @@ extern fake_serial fake;
 // Starts a test afresh: no rows, no scripts, no calls.
 void reset_fake(void);
 
+// Sends bytes unasked at the time at_ms from now.
+void fake_send_at(int at_ms, const std::string &bytes);
+
+// The commands written, in order.
+std::vector<std::string> fake_commands(void);
+
 // Helpers to write expected call lists.
 fake_call call_scan();
 fake_call call_open(int port, int baud);
 fake_call call_close(int port);
 fake_call call_puts(int port, const std::string &text);
-fake_call call_gets(int port, int size);
-fake_call call_getch(int port);
-fake_call call_discard(int port);
-fake_call call_drain(int port, int quiet_ms = 50);
-fake_call call_pause(int ms);
