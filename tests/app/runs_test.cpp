@@ -290,7 +290,9 @@ TEST(network_port, a_server_that_stops_refuses_or_closes_is_the_not_found_path) 
   {
     SCOPED_TRACE("closes at once: its device cannot be opened");
     test_bed bed;
-    network_module module(sim_options{}, "/dev/no-such-serial-port");
+    ser2net_setup setup;
+    setup.device = "/dev/no-such-serial-port";
+    network_module module(sim_options{}, setup);
     ASSERT_TRUE(module.ok()) << module.error();
     program_run program(run_options().arg("--port").arg(module.url()).no_terminal());
     ASSERT_EQ(run_to_end(program), 1) << program.err();
