@@ -127,7 +127,8 @@ port_identity identify_stream(void) {
 }
 
 // Each byte exchanged with the module goes to the recording as it passes.
-void record_bytes(void *, char direction, long long ms, const unsigned char *data, int size) {
+void record_bytes(void * /*context*/, char direction, long long ms, const unsigned char *data,
+                  int size) {
   if (!recording_write(&recording, ms, direction, data, size) && recording.failed) {
     recording.failed = false;  // said once; later chunks are dropped
     say("cannot write the recording %s; it ends here", recording.path);
@@ -138,7 +139,7 @@ void record_bytes(void *, char direction, long long ms, const unsigned char *dat
 // The link over a byte stream; one the serial layer cannot take is closed.
 int open_stream(const char *name, serial_transport transport) {
   const int opened = sensor_open_transport(name, transport);
-  if (opened != 0) transport.close(transport.context);
+  if (opened != 0 && transport.close != nullptr) transport.close(transport.context);
   return opened;
 }
 

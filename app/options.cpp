@@ -199,7 +199,7 @@ options_action parse_options(int argc, const char *const *argv, program_options 
       case argument_kind::csv: csv = true; break;
       case argument_kind::view: view = true; break;
       case argument_kind::ascii: options->ascii = true; break;
-      case argument_kind::port: break;
+      case argument_kind::port:
       case argument_kind::run_option: break;
     }
   }

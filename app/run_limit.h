@@ -18,6 +18,8 @@ struct run_limit {
   long samples = 0;
   clock::time_point first{};
 
+  constexpr run_limit() noexcept {}
+
   void note_sample() {
     if (samples++ == 0) first = clock::now();
   }

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -31,7 +30,8 @@ struct replay_state {
   long long written = 0;  // bytes the program wrote so far
   // Program writes not yet matched to a reply: total written after each
   // and when, so that a reply's delay counts from the write that let it go.
-  std::deque<std::pair<long long, long long>> writes;
+  std::vector<std::pair<long long, long long>> writes;
+  std::size_t first_write = 0;  // writes before it are matched already
   bool ran_out = false;
   bool open = false;
 };
@@ -68,12 +68,12 @@ bool read_file(const char *path, std::string *text, char *why, std::size_t why_s
     text->append(buffer, got);
     if (text->size() > static_cast<std::size_t>(max_recording_bytes)) {
       std::snprintf(why, why_size, "%s is too large for a recording", path);
-      std::fclose(file);
+      static_cast<void>(std::fclose(file));  // read only
       return false;
     }
   }
   const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
+  static_cast<void>(std::fclose(file));  // read only
   if (failed) std::snprintf(why, why_size, "cannot read the recording %s", path);
   return !failed;
 }
@@ -86,15 +86,16 @@ long long release_ms(void) {
   long long anchor = replay.opened_ms;
   if (reply.written_before > 0) {
     // The write that brought the count to what the reply waits for.
-    while (!replay.writes.empty() && replay.writes.front().first < reply.written_before) {
-      replay.writes.pop_front();
+    std::size_t &first = replay.first_write;
+    while (first < replay.writes.size() && replay.writes[first].first < reply.written_before) {
+      ++first;
     }
-    if (!replay.writes.empty()) anchor = replay.writes.front().second;
+    if (first < replay.writes.size()) anchor = replay.writes[first].second;
   }
   return replay.fast ? anchor : anchor + reply.delay_ms;
 }
 
-int read_replay(void *, unsigned char *bytes, int size, int wait_ms) {
+int read_replay(void * /*context*/, unsigned char *bytes, int size, int wait_ms) {
   if (!replay.open) return rs_gone;
   const long long deadline = rs_clock_ms() + wait_ms;
   for (;;) {
@@ -125,17 +126,24 @@ int read_replay(void *, unsigned char *bytes, int size, int wait_ms) {
   return static_cast<int>(count);
 }
 
-int write_replay(void *, const unsigned char *, int size, int) {
+int write_replay(void * /*context*/, const unsigned char * /*bytes*/, int size, int /*wait_ms*/) {
   if (!replay.open) return rs_gone;
   replay.written += size;
+  // Matched writes are dropped now and then, so that a long run stays small.
+  if (replay.first_write > 1024) {
+    replay.writes.erase(replay.writes.begin(),
+                        replay.writes.begin() + static_cast<long>(replay.first_write));
+    replay.first_write = 0;
+  }
   replay.writes.emplace_back(replay.written, rs_clock_ms());
   return 0;
 }
 
-void close_replay(void *) {
+void close_replay(void * /*context*/) {
   replay.open = false;
   replay.replies.clear();
   replay.writes.clear();
+  replay.first_write = 0;
 }
 
 }  // namespace

@@ -27,22 +27,28 @@ int ms_left(long long deadline) {
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
+// One select of at most ms on the socket: > 0 when it is ready (to read, or
+// to write with write set) or has failed, 0 when not, SOCKET_ERROR.
+int select_once(SOCKET socket, bool write, int ms) {
+  fd_set ready_set;
+  fd_set error_set;
+  FD_ZERO(&ready_set);
+  FD_ZERO(&error_set);
+  FD_SET(socket, &ready_set);
+  FD_SET(socket, &error_set);
+  timeval timeout{ms / 1000, (ms % 1000) * 1000};
+  return select(0, write ? nullptr : &ready_set, write ? &ready_set : nullptr, &error_set,
+                &timeout);
+}
+
 // Waits until the socket can be read (or written, with write set), the wake
 // turns ready or the deadline passes: 1, rs_timeout, rs_woken or rs_gone.
 int wait_socket(const tcp_connection &connection, bool write, long long deadline) {
   for (;;) {
     if (serial_wake_ready()) return rs_woken;
     const int left = ms_left(deadline);
-    const int step = left < wake_step_ms ? left : wake_step_ms;
-    fd_set ready_set;
-    fd_set error_set;
-    FD_ZERO(&ready_set);
-    FD_ZERO(&error_set);
-    FD_SET(connection.socket, &ready_set);
-    FD_SET(connection.socket, &error_set);
-    timeval timeout{step / 1000, (step % 1000) * 1000};
     const int ready =
-        select(0, write ? nullptr : &ready_set, write ? &ready_set : nullptr, &error_set, &timeout);
+        select_once(connection.socket, write, left < wake_step_ms ? left : wake_step_ms);
     if (ready == SOCKET_ERROR) return rs_gone;
     if (ready > 0) return 1;
     if (ms_left(deadline) == 0) return rs_timeout;
