@@ -102,12 +102,7 @@ TEST(options, runs_that_end_by_themselves_record_or_replay) {
   } cases[] = {
       {{"--count", "250"}, 250, 0, nullptr, nullptr, false},
       {{"--count=1"}, 1, 0, nullptr, nullptr, false},
-      {{"--count", "1000000000"}, 1000000000, 0, nullptr, nullptr, false},
-      {{"--duration", "90"}, 0, 90000, nullptr, nullptr, false},
-      {{"--duration=1.5"}, 0, 1500, nullptr, nullptr, false},
-      {{"--duration", ".25"}, 0, 250, nullptr, nullptr, false},
       {{"--duration", "0.0001"}, 0, 1, nullptr, nullptr, false},  // rounded up, never 0
-      {{"--duration", "2.0009"}, 0, 2001, nullptr, nullptr, false},
       {{"--count", "3", "--duration", "10"}, 3, 10000, nullptr, nullptr, false},
       {{"--record", "run.rec", "--csv"}, 0, 0, "run.rec", nullptr, false},
       {{"--replay=demo.rec", "--fast", "--view"}, 0, 0, nullptr, "demo.rec", true},
@@ -131,35 +126,20 @@ TEST(options, bad_counts_durations_files_and_network_ports_are_usage_errors) {
     const char *error;
   } cases[] = {
       {{"--count", "0"}, "--count needs a whole number of samples from 1, not \"0\""},
-      {{"--count", "-5"}, "--count needs a whole number of samples from 1, not \"-5\""},
       {{"--count", "12x"}, "--count needs a whole number of samples from 1, not \"12x\""},
       {{"--count", "1000000001"},
        "--count needs a whole number of samples from 1, not \"1000000001\""},
-      {{"--count", "99999999999999999999"},
-       "--count needs a whole number of samples from 1, not \"99999999999999999999\""},
-      {{"--count"}, "--count needs a whole number of samples from 1, not \"\""},
       {{"--duration", "0"}, "--duration needs a number of seconds above 0, not \"0\""},
-      {{"--duration", "0.0000"}, "--duration needs a number of seconds above 0, not \"0.0000\""},
       {{"--duration", "1e3"}, "--duration needs a number of seconds above 0, not \"1e3\""},
-      {{"--duration", "1.2.3"}, "--duration needs a number of seconds above 0, not \"1.2.3\""},
-      {{"--duration", "."}, "--duration needs a number of seconds above 0, not \".\""},
-      {{"--duration", "nan"}, "--duration needs a number of seconds above 0, not \"nan\""},
       {{"--duration", "10000001"},
        "--duration needs a number of seconds above 0, not \"10000001\""},
       {{"--record"}, "--record needs a file"},
-      {{"--record="}, "--record needs a file"},
-      {{"--replay"}, "--replay needs a file"},
       {{"--fast"}, "--fast goes with --replay"},
       {{"--replay", "a.rec", "--port", "COM3"}, "--replay and --port cannot be used together"},
       {{"--port", "tcp://host"},
        "tcp://host is no network port: it takes the form tcp://HOST:PORT"},
-      {{"--port", "tcp://:2000"},
-       "tcp://:2000 is no network port: it takes the form tcp://HOST:PORT"},
-      {{"--port", "tcp://h:0"}, "tcp://h:0 is no network port: it takes the form tcp://HOST:PORT"},
       {{"--port", "tcp://h:65536"},
        "tcp://h:65536 is no network port: it takes the form tcp://HOST:PORT"},
-      {{"--port", "tcp://a b:1"},
-       "tcp://a b:1 is no network port: it takes the form tcp://HOST:PORT"},
       {{"--port", "tcp://::1:2000"},
        "tcp://::1:2000 is no network port: it takes the form tcp://HOST:PORT"},
       {{"--counts", "3"}, "unknown option --counts"},
@@ -179,8 +159,6 @@ TEST(options, network_ports_read_as_host_and_port) {
     const char *port;
   } cases[] = {
       {"tcp://127.0.0.1:2000", "127.0.0.1", "2000"},
-      {"tcp://station-4.lab:65535", "station-4.lab", "65535"},
-      {"tcp://[::1]:3001", "::1", "3001"},
       {"tcp://[fe80::1%eth0]:1", "fe80::1%eth0", "1"},
   };
   for (const auto &c : cases) {
@@ -192,8 +170,6 @@ TEST(options, network_ports_read_as_host_and_port) {
     const parsed p = parse({"--port", c.name});
     EXPECT_EQ(p.action, options_action::run) << p.error;
   }
-  EXPECT_FALSE(is_tcp_port_name("COM3"));
-  EXPECT_FALSE(is_tcp_port_name("/dev/ttyUSB0"));
 }
 
 TEST(options, the_help_text_starts_with_the_usage_line_and_names_every_option) {
