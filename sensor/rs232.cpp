@@ -3,7 +3,6 @@
 // its byte stream (serial_transport.h), its line reader (line_reader.h) and
 // its tap. The platform files open local ports and hand them in through
 // rs_open_transport like any other stream.
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -36,7 +35,7 @@ struct port_slot {
 
 // Zero-filled at load time; no constructor runs.
 port_slot slots[max_open_ports];
-char open_failure[512];
+char open_failure[serial_open_failure_size];
 int wake_fd = -1;
 bool (*wake_ready)(void) = nullptr;
 
@@ -72,12 +71,7 @@ serial_byte_source source_of(port_slot &slot) { return {read_transport, &slot}; 
 
 }  // namespace
 
-void serial_note_open_failure(const char *format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  std::vsnprintf(open_failure, sizeof open_failure, format, arguments);
-  va_end(arguments);
-}
+char *serial_open_failure_text(void) { return open_failure; }
 
 void serial_clear_open_failure(void) { open_failure[0] = '\0'; }
 

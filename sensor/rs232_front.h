@@ -5,13 +5,17 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
-// Sets the text rs_open_failure() returns, printf-style; one line.
-void serial_note_open_failure(const char *format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
+// The text rs_open_failure() returns, serial_open_failure_size bytes.
+constexpr int serial_open_failure_size = 512;
+char *serial_open_failure_text(void);
+
+// Sets that text, printf-style; one line.
+template <typename... Args>
+void serial_note_open_failure(const char *format, Args... args) {
+  std::snprintf(serial_open_failure_text(), serial_open_failure_size, format, args...);
+}
 
 // Empties the text rs_open_failure() returns.
 void serial_clear_open_failure(void);

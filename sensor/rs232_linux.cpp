@@ -21,6 +21,8 @@
 
 namespace {
 
+constexpr int low_latency = static_cast<int>(ASYNC_LOW_LATENCY);
+
 int driver_get_flags(int fd, int *flags) {
   serial_struct serial;
   if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return -1;
@@ -93,8 +95,8 @@ void tune_ftdi_latency(int fd, const char *node, port_undo *undo) {
   }
   int flags = 0;
   if (flag_calls.get(fd, &flags) == 0) {
-    if (flags & ASYNC_LOW_LATENCY) return;
-    if (flag_calls.set(fd, flags | ASYNC_LOW_LATENCY) == 0) {
+    if (flags & low_latency) return;
+    if (flag_calls.set(fd, flags | low_latency) == 0) {
       undo->flag_set = true;
       return;
     }
@@ -110,7 +112,7 @@ void tune_ftdi_latency(int fd, const char *node, port_undo *undo) {
 void undo_ftdi_latency(int fd, const port_undo *undo) {
   int flags = 0;
   if (undo->flag_set && flag_calls.get(fd, &flags) == 0) {
-    flag_calls.set(fd, flags & ~ASYNC_LOW_LATENCY);
+    flag_calls.set(fd, flags & ~low_latency);
   }
   if (undo->attribute[0] != '\0') write_attribute(undo->attribute, undo->attribute_text);
 }

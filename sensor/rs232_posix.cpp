@@ -14,9 +14,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -27,6 +29,11 @@
 namespace {
 
 constexpr int max_local_ports = 8;
+// How long the holder of a port's lock waits for other openers, which hold
+// no lock, to let go (another copy that lost the lock does so at once),
+// looking every claim_step_ms.
+constexpr int claim_grace_ms = 500;
+constexpr long claim_step_ms = 10;
 
 // An open local port and what its open changed. live is set last on open
 // and cleared first on close, so that a signal handler sees only whole
@@ -105,6 +112,26 @@ int read_port(void *context, unsigned char *bytes, int size, int wait_ms) {
   }
 }
 
+// Waits until what was written has gone out, within deadline. The driver's
+// queue is watched here, so that the wait is bounded and ends for the wake
+// source; tcdrain then waits only for the last bytes in the chip.
+int drain_output(int fd, nanoseconds deadline) {
+  int queued = 0;
+  while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+    const int left_ms = ms_until(deadline);
+    if (left_ms == 0) return rs_timeout;
+    // About the bytes' time on the wire at 9600 baud: no spinning.
+    const int slept = rs_sleep(queued < left_ms ? queued : left_ms);
+    if (slept != 0) return slept;
+  }
+  while (tcdrain(fd) != 0) {
+    if (errno == EINTR) continue;
+    if (is_gone_errno(errno)) return rs_gone;
+    break;  // a tty that cannot report its output queue: the bytes are written
+  }
+  return 0;
+}
+
 int write_port(void *context, const unsigned char *bytes, int size, int wait_ms) {
   const int fd = static_cast<const local_port *>(context)->fd;
   const nanoseconds deadline = deadline_after_ms(wait_ms);
@@ -125,12 +152,7 @@ int write_port(void *context, const unsigned char *bytes, int size, int wait_ms)
     }
     return rs_gone;
   }
-  while (tcdrain(fd) != 0) {
-    if (errno == EINTR) continue;
-    if (is_gone_errno(errno)) return rs_gone;
-    break;  // a tty that cannot report its output queue: the bytes are written
-  }
-  return 0;
+  return drain_output(fd, deadline);
 }
 
 int flush_port(void *context) {
@@ -142,6 +164,7 @@ int flush_port(void *context) {
 void close_port(void *context) {
   local_port &local = *static_cast<local_port *>(context);
   local.live = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   restore_port(local);
   ioctl(local.fd, TIOCNXCL);
   close(local.fd);
@@ -156,14 +179,25 @@ local_port *free_local_port() {
 }
 
 // Takes the port for this program alone, or says who has it. False when
-// another program holds its lock or has it open.
+// another program holds its lock or keeps it open. The lock decides between
+// copies started at the same instant: the one that holds it gives openers
+// that hold none a moment to see the lock taken and let go, so that exactly
+// one of them goes on.
 bool claim_port(int fd, int16_t port, const char *node) {
   // A second reader would eat the module's replies: a port that another
   // program holds (locked, or merely open) is reported, not shared.
+  const bool locked = claim_port_lock(fd);
   char holder[64] = "";
-  const bool locked_elsewhere = !claim_port_lock(fd);
-  const pid_t user = locked_elsewhere ? 0 : other_port_user(fd, holder, sizeof holder);
-  if (!locked_elsewhere && user == 0) return true;
+  pid_t user = other_port_user(fd, holder, sizeof holder);
+  if (locked) {
+    const nanoseconds give_up = deadline_after_ms(claim_grace_ms);
+    while (user != 0 && monotonic_now() < give_up) {
+      const timespec step{0, claim_step_ms * 1000000L};
+      nanosleep(&step, nullptr);
+      user = other_port_user(fd, holder, sizeof holder);
+    }
+    if (user == 0) return true;
+  }
   if (user != 0) {
     serial_note_open_failure("%s (COM%d) is in use by another program (%s, process %ld)", node,
                              port, holder[0] != '\0' ? holder : "?", static_cast<long>(user));
@@ -292,14 +326,18 @@ int16_t rs_open_node_tuned(int16_t port, const char *node, int32_t baud,
   const int fd = open_and_set_up(port, node, speed, baud, &saved);
   if (fd < 0) return -1;
 
+  // A way out that closes nothing (exit from anywhere) still puts the ports
+  // back.
+  static const bool restore_at_exit = std::atexit(rs_restore_all_ports) == 0;
+  (void)restore_at_exit;
   *local = local_port{};
   local->fd = fd;
   local->saved = saved;
+  if (tuning != nullptr) local->undo_tuning = tuning->undo;
+  // The entry is whole before a signal handler may see it.
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   local->live = 1;
-  if (tuning != nullptr && tuning->apply != nullptr) {
-    tuning->apply(fd, node, &local->undo);
-    local->undo_tuning = tuning->undo;
-  }
+  if (tuning != nullptr && tuning->apply != nullptr) tuning->apply(fd, node, &local->undo);
   tcflush(fd, TCIFLUSH);
 
   const serial_transport transport{read_port, write_port, close_port, local};

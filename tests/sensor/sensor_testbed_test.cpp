@@ -4,8 +4,13 @@
 // and the module is played by the simulator on the adapter's pty master.
 #include <gtest/gtest.h>
 
+#include <linux/serial.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
 
 #include <chrono>
 #include <cstdio>
@@ -15,6 +20,7 @@
 #include "fixture.h"
 #include "port_device.h"
 #include "rs232.h"
+#include "rs232_linux.h"
 #include "sensor_link.h"
 
 namespace {
@@ -191,6 +197,136 @@ TEST_F(ftdi_testbed_test, after_a_late_reply_the_link_gets_back_in_step) {
     previous = current;
   }
   EXPECT_TRUE(in_step) << "two requests in a row must read the replies to their own commands";
+}
+
+// The driver's flags as the fake calls keep them (an emulated tty takes no
+// TIOCGSERIAL): absent, or a value the layer reads and sets.
+bool flags_available = false;
+int driver_flags = 0;
+
+int fake_get_flags(int, int *flags) {
+  if (!flags_available) return errno = ENOTTY, -1;
+  *flags = driver_flags;
+  return 0;
+}
+
+int fake_set_flags(int, int flags) {
+  if (!flags_available) return errno = ENOTTY, -1;
+  driver_flags = flags;
+  return 0;
+}
+
+TEST_F(ftdi_testbed_test, the_latency_the_open_turned_down_is_put_back_on_every_way_out) {
+  struct latency_case {
+    const char *name;
+    bool flags;            // the driver takes the flag calls
+    int flags_before;      // what the flags are when found
+    const char *timer;     // latency_timer when found
+    bool restore_all;      // put back by rs_restore_all_ports, not by rs_close
+    int flags_while_open;  // what the open leaves while the port is open
+    const char *timer_while_open;
+  };
+  const int other = ASYNC_SPD_HI;  // a flag the layer must leave alone
+  const latency_case cases[] = {
+      {"the flag, closed", true, other, "16", false, other | ASYNC_LOW_LATENCY, "16"},
+      {"the flag, by the signal handler", true, other, "16", true, other | ASYNC_LOW_LATENCY, "16"},
+      {"the flag already set stays set", true, other | ASYNC_LOW_LATENCY, "16", false,
+       other | ASYNC_LOW_LATENCY, "16"},
+      {"no flag: the timer, closed", false, 0, "16", false, 0, "1"},
+      {"no flag: the timer, by the signal handler", false, 0, "16", true, 0, "1"},
+      {"a timer of 10 comes back as 10", false, 0, "10", false, 0, "1"},
+      {"a timer already at 1 is left", false, 0, "1", false, 0, "1"},
+  };
+  serial_use_flag_calls({fake_get_flags, fake_set_flags});
+  for (const latency_case &c : cases) {
+    SCOPED_TRACE(c.name);
+    flags_available = c.flags;
+    driver_flags = c.flags_before;
+    bed_.set_attribute(ftdi_port_syspath(0), "latency_timer", c.timer);
+    make_cooked();
+    termios found;
+    ASSERT_EQ(tcgetattr(master_, &found), 0);
+
+    ASSERT_EQ(rs_open(adapter_com, 9600), 0) << rs_open_failure();
+    EXPECT_EQ(driver_flags, c.flags_while_open);
+    EXPECT_EQ(latency_timer(), c.timer_while_open);
+    if (c.restore_all) {
+      rs_restore_all_ports();
+      EXPECT_EQ(driver_flags, c.flags_before);
+      EXPECT_EQ(latency_timer(), c.timer);
+      termios seen;
+      ASSERT_EQ(tcgetattr(master_, &seen), 0);
+      EXPECT_TRUE(same_settings(seen, found)) << "the line settings are put back too";
+      EXPECT_EQ(rs_puts(adapter_com, "0F\r\n"), 0) << "and the port stays open";
+      EXPECT_EQ(read_master(5), "0F\r\r\n") << "through the cooked line found (LF to CR LF)";
+    }
+    ASSERT_EQ(rs_close(adapter_com), 0);
+    EXPECT_EQ(driver_flags, c.flags_before);
+    EXPECT_EQ(latency_timer(), c.timer);
+  }
+  serial_use_flag_calls({nullptr, nullptr});
+}
+
+// One copy in a start race, run as a program of its own by the test below
+// (skipped when run otherwise): at the monotonic time RACE_START_NS it opens
+// the adapter, says "opened" or "refused: <why>" on stdout, and holds the
+// port for RACE_HOLD_MS.
+TEST(ftdi_start_race, one_copy) {
+  const char *start = std::getenv("RACE_START_NS");
+  const char *hold = std::getenv("RACE_HOLD_MS");
+  if (start == nullptr || hold == nullptr) GTEST_SKIP() << "run by the start race test";
+  const long long at = std::atoll(start);
+  const timespec when{static_cast<time_t>(at / 1000000000LL), static_cast<long>(at % 1000000000LL)};
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) {
+  }
+  if (rs_open(adapter_com, 9600) != 0) {
+    std::printf("refused: %s\n", rs_open_failure());
+    std::fflush(stdout);
+    return;
+  }
+  std::printf("opened\n");
+  std::fflush(stdout);
+  rs_pause(std::atoi(hold));
+  rs_close(adapter_com);
+}
+
+TEST_F(ftdi_testbed_test, of_two_copies_started_at_the_same_instant_exactly_one_opens_the_port) {
+  char self[4096];
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(length, 0);
+  self[length] = '\0';
+  constexpr int rounds = 50;
+  int both_refused = 0;
+  for (int round = 0; round < rounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    // Far enough ahead for both copies to have started.
+    const long long start = now.tv_sec * 1000000000LL + now.tv_nsec + 150000000LL;
+    auto options = run_options()
+                       .program(self)
+                       .arg("--gtest_filter=ftdi_start_race.one_copy")
+                       .arg("--gtest_brief=1")
+                       .no_terminal()
+                       .set_env("RACE_START_NS=" + std::to_string(start))
+                       .set_env("RACE_HOLD_MS=300");
+    program_run first(options);
+    program_run second(options);
+    ASSERT_TRUE(first.wait_exit(milliseconds(10000))) << first.error();
+    ASSERT_TRUE(second.wait_exit(milliseconds(10000))) << second.error();
+    const std::string said[] = {first.out(), second.out()};
+    int opened = 0;
+    for (const std::string &out : said) {
+      opened += out.find("opened\n") != std::string::npos;
+      EXPECT_TRUE(out.find("opened\n") != std::string::npos ||
+                  out.find("refused: /dev/ttyUSB0 (COM2) is in use by another program") !=
+                      std::string::npos)
+          << out;
+    }
+    EXPECT_EQ(opened, 1) << said[0] << said[1];
+    both_refused += opened == 0;
+  }
+  EXPECT_EQ(both_refused, 0);
 }
 
 }  // namespace

@@ -107,4 +107,91 @@ TEST_F(serial_fault_test, a_port_held_by_another_program_says_so) {
       << rs_open_failure();
 }
 
+// The wake source: ready() says yes from its ready_from-th question on.
+int ready_from = 0;
+int ready_asked = 0;
+bool key_ready() { return ++ready_asked >= ready_from; }
+
+TEST_F(serial_fault_test, every_wait_ends_when_the_wake_source_turns_ready_between_slices) {
+  struct wait_case {
+    const char *name;
+    int (*wait)();
+  };
+  const wait_case cases[] = {
+      {"rs_gets",
+       [] {
+         char line[84];
+         return rs_gets_within(com, line, sizeof line, 5000);
+       }},
+      {"rs_getch", [] { return rs_getch_within(com, 5000); }},
+      {"rs_read",
+       [] {
+         unsigned char bytes[8];
+         return rs_read(com, bytes, sizeof bytes, 5000);
+       }},
+      {"rs_drain",
+       [] {
+         int owed = 1;
+         return rs_drain(com, &owed, 50, 5000);
+       }},
+      {"rs_puts to a port that takes nothing",
+       [] {
+         fake_serial.write_limit = 0;
+         return rs_puts(com, "29\r\n");
+       }},
+      {"rs_sleep", [] { return rs_sleep(5000); }},
+  };
+  for (const wait_case &c : cases) {
+    SCOPED_TRACE(c.name);
+    reset_fake_serial();
+    open_port();
+    ready_from = 4;
+    ready_asked = 0;
+    rs_set_wake(-1, key_ready);
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(c.wait(), rs_woken);
+    EXPECT_LT(GetTickCount64() - start, 2500u) << "well before the wait's own end";
+    EXPECT_LE(fake_serial.longest_wait, 50u) << "no slice longer than 50 ms";
+    rs_set_wake(-1, nullptr);
+    rs_close(com);
+  }
+}
+
+TEST_F(serial_fault_test, bytes_that_have_arrived_come_before_the_wake) {
+  open_port();
+  ready_from = 0;
+  rs_set_wake(-1, key_ready);
+  fake_serial.input = "0F\r\n";
+  char line[84];
+  EXPECT_EQ(rs_gets(com, line, sizeof line), 2);
+  EXPECT_EQ(rs_getch(com), '\n');
+  EXPECT_EQ(rs_getch(com), rs_woken);
+  EXPECT_EQ(rs_puts(com, "29\r\n"), rs_woken) << "a write the source is ready for is not begun";
+  rs_set_wake(-1, nullptr);
+  EXPECT_EQ(rs_puts(com, "29\r\n"), 0);
+  EXPECT_EQ(fake_serial.written, "29\r\n");
+}
+
+TEST_F(serial_fault_test, the_line_settings_found_are_put_back_on_close_and_by_the_handler) {
+  for (const bool by_handler : {false, true}) {
+    SCOPED_TRACE(by_handler ? "rs_restore_all_ports" : "rs_close");
+    reset_fake_serial();
+    fake_serial.reported.XonChar = 0x11;  // settings the driver takes back
+    fake_serial.reported.XoffChar = 0x13;
+    fake_serial.reported.XonLim = 1024;
+    fake_serial.reported.XoffLim = 1024;
+    open_port();
+    ASSERT_FALSE(fake_serial.restored);
+    if (by_handler) {
+      rs_restore_all_ports();
+      EXPECT_TRUE(fake_serial.restored);
+      EXPECT_EQ(fake_serial.closes, 0) << "the port stays open";
+    }
+    rs_close(com);
+    EXPECT_TRUE(fake_serial.restored);
+    EXPECT_EQ(std::memcmp(&fake_serial.applied, &fake_serial.reported, sizeof(DCB)), 0);
+    EXPECT_EQ(fake_serial.closes, 1);
+  }
+}
+
 }  // namespace

@@ -69,6 +69,8 @@ BOOL WINAPI fake_SetCommMask(HANDLE, DWORD mask) {
 
 BOOL WINAPI fake_SetCommTimeouts(HANDLE, LPCOMMTIMEOUTS timeouts) {
   fake_serial.timeouts = *timeouts;
+  fake_serial.longest_wait = std::max({fake_serial.longest_wait, timeouts->ReadTotalTimeoutConstant,
+                                       timeouts->WriteTotalTimeoutConstant});
   return TRUE;
 }
 
@@ -86,6 +88,8 @@ BOOL WINAPI fake_ClearCommError(HANDLE, LPDWORD errors, LPCOMSTAT status) {
 BOOL WINAPI fake_ReadFile(HANDLE, LPVOID buffer, DWORD size, LPDWORD got, LPOVERLAPPED) {
   *got = 0;
   if (fake_serial.input.empty()) {
+    // Nothing comes: a driver's read ends with its timeout.
+    if (fake_serial.read_error == 0) Sleep(fake_serial.timeouts.ReadTotalTimeoutConstant);
     SetLastError(fake_serial.read_error);
     return fake_serial.read_error == 0;
   }

@@ -21,6 +21,7 @@ struct fake_serial_state {
   DWORD write_error = 0;       // WriteFile fails with this; 0: it writes
   DWORD write_limit = ~0u;     // the port takes at most this many bytes in all
   COMMTIMEOUTS timeouts = {};  // the last SetCommTimeouts
+  DWORD longest_wait = 0;      // the longest read or write timeout any set
   std::string written;         // what WriteFile took
   bool restored = false;       // SetCommState took the DCB reported, after the open's
   int flushes = 0;             // FlushFileBuffers calls
