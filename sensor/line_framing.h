@@ -31,9 +31,9 @@ struct line_framing {
   int candidate;   // a byte that followed the last line end, or -1
   int misses;      // line ends in a row without the learned trailer
   // Where the stream stands.
-  int pending_pair;   // CR or LF that may still be followed by its pair; 0: none
-  bool after_end;     // the next byte is the first after a line end
-  framed_line line;   // the line being cut
+  int pending_pair;  // CR or LF that may still be followed by its pair; 0: none
+  bool after_end;    // the next byte is the first after a line end
+  framed_line line;  // the line being cut
   unsigned char bytes[line_framing_buffer_size];  // arrived, not yet cut
   int head;
   int tail;

@@ -50,7 +50,7 @@ bool module_watch_check(module_watch *watch, long long now) {
     watch->silent = true;
     say(watch, sensor_notice_silent);
   }
-  return !watch->silent && watch->heard_since_sample &&
+  return watch->heard_since_sample && now - watch->last_heard_ms < module_watch_answering_ms &&
          now - watch->last_sample_ms >= module_watch_no_sample_ms;
 }
 

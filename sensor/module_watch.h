@@ -7,7 +7,9 @@
 // - Silent: nothing heard for 2 s. Said once; "answers again" once when
 //   something comes. Bytes that end a silence of 2 s or more mean the module
 //   may have restarted: it is initialised again.
-// - Answers but sends no sample for 2 s: it is initialised again.
+// - Answers (something heard within the last second) but has sent no sample
+//   for 2 s: it is initialised again. A module that merely fell silent after
+//   its last answer is not.
 // - Lines that are no sample as answers, lines nobody asked for, late
 //   answers, initialising again: each said when it happens, and again only
 //   after 10 s without it.
@@ -17,6 +19,7 @@
 
 constexpr long long module_watch_silence_ms = 2000;
 constexpr long long module_watch_no_sample_ms = 2000;
+constexpr long long module_watch_answering_ms = 1000;
 constexpr long long module_watch_episode_ms = 10000;
 constexpr int module_watch_queue_size = 8;
 constexpr int module_watch_kinds = 7;  // sensor_notice values

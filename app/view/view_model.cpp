@@ -112,7 +112,7 @@ void view_model_add(view_model *model, int64_t now_ms, sensor_outcome outcome,
     model->silent = true;
     return;
   }
-  if (outcome == sensor_port_gone) return;
+  if (outcome == sensor_port_gone || outcome == sensor_interrupted) return;
   model->silent = false;
   if (outcome == sensor_bad_reply) {
     ++model->broken_replies;

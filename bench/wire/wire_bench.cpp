@@ -2,7 +2,10 @@
 // wire_bench: the real orlanse_sensor against the module simulator pacing
 // both directions at 9600 baud 8N1, on a fake FTDI adapter. Prints figures,
 // never pass/fail: samples per second as a ratio to what the wire allows,
-// with the replies handed over at once, through a simulated FTDI chip with
+// for each way a module may end its lines (CR LF, CR, LF, LF CR, a trailer
+// byte after the end, a trailer that reaches the host late), each against
+// its own wire limit; with the replies handed over at once, through a
+// simulated FTDI chip with
 // its default 16 ms latency timer, and through the same chip with the timer
 // as the program sets it (it lowers the adapter's latency_timer to 1 ms);
 // CPU time per sample, time from start to the first sample line, and the
@@ -45,6 +48,33 @@ const char follow_up_reply[] = "21\r\n";
 std::size_t bytes_per_sample() {
   return std::strlen(sample_request) + std::strlen(sample_reply) + std::strlen(follow_up) +
          std::strlen(follow_up_reply);
+}
+
+// How the module ends its lines.
+struct framing {
+  const char *name;
+  std::string end;
+  int trailer;   // -1: none
+  int delay_ms;  // the trailer reaches the host this much later
+};
+
+const framing framings[] = {
+    {"CR LF", "\r\n", -1, 0},
+    {"CR", "\r", -1, 0},
+    {"LF", "\n", -1, 0},
+    {"LF CR", "\n\r", -1, 0},
+    {"CR LF + '>'", "\r\n", '>', 0},
+    {"CR LF + NUL", "\r\n", 0, 0},
+    {"LF CR + '>'", "\n\r", '>', 0},
+    {"CR LF + '>' 16 ms late", "\r\n", '>', 16},
+    {"LF + NUL 16 ms late", "\n", 0, 16},
+};
+
+// Bytes of one sample on the wire with this framing: both commands and
+// both answers with their ends and trailers.
+std::size_t bytes_per_sample(const framing &f) {
+  const std::size_t end = f.end.size() + (f.trailer >= 0 ? 1 : 0);
+  return std::strlen(sample_request) + 24 + end + std::strlen(follow_up) + 2 + end;
 }
 
 double cpu_seconds(const rusage &usage, bool user) {
@@ -113,7 +143,7 @@ ftdi_release_options chip_options(chip_timer timer, const std::string &attribute
 // key ends it. A silent module answers the opening and no sample request.
 run_figures measure_run(std::size_t samples, bool silent_module,
                         std::chrono::milliseconds press_delay = 0ms,
-                        chip_timer timer = chip_timer::none) {
+                        chip_timer timer = chip_timer::none, const framing &ends = framings[0]) {
   run_figures figures;
   adapter_bed bed(ftdi_adapter_record(0));
   if (!bed.ok()) {
@@ -124,6 +154,9 @@ run_figures measure_run(std::size_t samples, bool silent_module,
   options.pace = true;
   options.ftdi = chip_options(timer, add_latency_timer(bed));
   options.samples = {sim_raw(std::string(sample_reply, std::strlen(sample_reply) - 2))};
+  options.line_end = ends.end;
+  options.trailer = ends.trailer;
+  options.trailer_delay_ms = ends.delay_ms;
   // Silent: the opening is answered, sample requests never are.
   if (silent_module) options.samples = {sim_raw("", true, 3600 * 1000)};
   sensor_sim module(bed.master("/dev/ttyUSB0"), options);
@@ -309,6 +342,19 @@ int main(int argc, char **argv) {
   std::printf("wire limit                      %.2f samples/s (%.0f bytes/s)\n", limit,
               wire_bytes_per_second);
   std::fflush(stdout);
+
+  std::printf("%-26s %6s %8s %10s %7s\n", "framing", "bytes", "limit/s", "measured/s", "ratio");
+  for (const framing &f : framings) {
+    const double f_limit = wire_bytes_per_second / static_cast<double>(bytes_per_sample(f));
+    const run_figures run = measure_run(samples, false, 0ms, chip_timer::none, f);
+    if (!run.ok) {
+      std::fprintf(stderr, "wire_bench: the run with %s failed\n", f.name);
+      return 1;
+    }
+    std::printf("%-26s %6zu %8.2f %10.2f %7.3f\n", f.name, bytes_per_sample(f), f_limit, run.rate,
+                run.rate / f_limit);
+    std::fflush(stdout);
+  }
 
   run_figures long_run;
   for (const chip_timer timer :

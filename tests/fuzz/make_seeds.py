@@ -97,6 +97,12 @@ def sample_seeds():
           b"\xff\x02\r\n" + b"000100020003FFFF80008001\r\n" + GONE)
     write("fuzz_sample", "late_and_failing_writes", b"\x05" + OPENING + SILENCE +
           b"000100020003FFFF80008001\r\n21\r\n" * 3 + b"00010002000300040005" + SILENCE + b"0006\r\n")
+    # A prompt after each line end, chatter between the answers, a key, a
+    # restart after a silence that answers ERR.
+    prompted = b"\r\n>".join(OPENING.split(b"\r\n"))
+    write("fuzz_sample", "prompt_chatter_restart", b"\0" + prompted +
+          b"000100020003FFFF80008001\n\r\0STATUS\r\n21\r\n>" + b"\xff\x03" +
+          b"7FFF7FFF7FFF000000000000\r\n>" + SILENCE * 3 + b"ERR\r\n" * 4 + OPENING + samples)
 
 
 def line_reader_seeds():

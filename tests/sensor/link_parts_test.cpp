@@ -36,9 +36,10 @@ std::string repeated(const std::string &end, const std::vector<std::string> &lin
 }
 
 TEST(line_framing, learns_each_framing_and_cuts_the_lines_whole) {
-  const std::vector<std::string> replies = {"0F",   "050027950000", "0DF3", "27", "21",
-                                            "000100020003FFFF80008001", "21",
-                                            "7FFF7FFF7FFF000000000000"};
+  const std::vector<std::string> replies = {"0F",   "050027950000",
+                                            "0DF3", "27",
+                                            "21",   "000100020003FFFF80008001",
+                                            "21",   "7FFF7FFF7FFF000000000000"};
   const struct {
     std::string end;
     const char *learned;
@@ -85,7 +86,9 @@ TEST(line_framing, adapts_when_the_module_changes_and_never_eats_a_digit) {
        "a\r\n>b\r\n>c\r\nd\r\ne\r\nf\r\n>g\r\n",
        {"a", ">b", "c", "d", "e", "f", ">g"},
        "CR LF"},
-      {"a new trailer is learned", "a\r\nb\r\n!c\r\n!d\r\n!e\r\n", {"a", "b", "!c", "d", "e"},
+      {"a new trailer is learned",
+       "a\r\nb\r\n!c\r\n!d\r\n!e\r\n",
+       {"a", "b", "!c", "d", "e"},
        "CR LF + 0x21"},
       {"a hex digit after a line end is the next line's",
        "5a\r\n5b\r\n5c\r\n",
@@ -94,7 +97,10 @@ TEST(line_framing, adapts_when_the_module_changes_and_never_eats_a_digit) {
       {"CR LF and LF CR mixed", "a\r\nb\n\rc\rd\ne\r\n", {"a", "b", "c", "d", "e"}, "CR LF"},
       {"an empty line between", "a\r\n\r\nb\r\n", {"a", "", "b"}, "CR LF"},
       {"CR CR is an empty line", "a\r\rb\r", {"a", "", "b"}, "CR"},
-      {"NULs inside a line are kept", std::string("a\0b\r\n", 5), {std::string("a\0b", 3)}, "CR LF"},
+      {"NULs inside a line are kept",
+       std::string("a\0b\r\n", 5),
+       {std::string("a\0b", 3)},
+       "CR LF"},
       {"an over-long line is cut and marked",
        std::string(100, '7') + "\r\nok\r\n",
        {std::string(83, '7') + "...", "ok"},
@@ -122,8 +128,8 @@ TEST(line_framing, dropping_the_input_keeps_what_was_learned) {
 
 // One event for the matcher: a request sent, a line (sample or not), a give-up.
 struct match_step {
-  char what;  // 's' sample request sent, 'a' any-line request sent, 'S' sample line,
-              // 'o' other line, 'g' give up
+  char what;     // 's' sample request sent, 'a' any-line request sent, 'S' sample line,
+                 // 'o' other line, 'g' give up
   int expected;  // the verdict of a line; what give-up returns (1 owed, 0 not)
 };
 
@@ -152,7 +158,13 @@ TEST(reply_matching, each_line_goes_to_the_oldest_request_owed) {
        {{'s', 0}, {'g', 1}, {'o', line_is_late}},
        0},
       {"owed requests are answered in order",
-       {{'a', 0}, {'g', 1}, {'a', 0}, {'g', 1}, {'s', 0}, {'o', line_is_late}, {'o', line_is_late},
+       {{'a', 0},
+        {'g', 1},
+        {'a', 0},
+        {'g', 1},
+        {'s', 0},
+        {'o', line_is_late},
+        {'o', line_is_late},
         {'o', line_is_other}},
        0},
   };
@@ -215,9 +227,21 @@ TEST(module_watch, tells_each_episode_once_and_says_when_to_initialise_again) {
       {"answers without samples for 2 s",
        {{500, 'h', false}, {1900, 'h', false}, {1999, 'c', false}, {2000, 'c', true}},
        {}},
+      {"fell silent after its last answer: no new opening, the silence is told",
+       {{40, 'h', false},
+        {40, 's', false},
+        {80, 'h', false},
+        {2040, 'c', false},
+        {2080, 'c', false}},
+       {sensor_notice_silent}},
       {"initialised again: 2 s more before the next time",
-       {{500, 'h', false}, {2000, 'c', true}, {2000, 'i', false}, {2400, 'h', false},
-        {3999, 'c', false}, {4000, 'c', true}, {4000, 'i', false}},
+       {{1500, 'h', false},
+        {2000, 'c', true},
+        {2000, 'i', false},
+        {3400, 'h', false},
+        {3999, 'c', false},
+        {4000, 'c', true},
+        {4000, 'i', false}},
        {sensor_notice_initialised_again}},
       {"unasked lines: once, again after 10 s without",
        {{100, 'u', false}, {5000, 'u', false}, {14999, 'u', false}, {25000, 'u', false}},
@@ -243,7 +267,8 @@ TEST(module_watch, tells_each_episode_once_and_says_when_to_initialise_again) {
       }
     }
     std::vector<sensor_notice> told;
-    for (sensor_notice n = module_watch_take(&w); n != sensor_notice_none; n = module_watch_take(&w)) {
+    for (sensor_notice n = module_watch_take(&w); n != sensor_notice_none;
+         n = module_watch_take(&w)) {
       told.push_back(n);
     }
     EXPECT_EQ(told, c.told);

@@ -13,6 +13,8 @@
 namespace {
 
 constexpr std::size_t max_command_length = 4096;
+const char *const opening_sequence[] = {"0F", "050027950000", "0DF3", "27", "21"};
+constexpr std::size_t opening_length = sizeof opening_sequence / sizeof opening_sequence[0];
 constexpr auto peer_retry = std::chrono::milliseconds(10);
 
 timespec to_timespec(sim_clock::duration d) {
@@ -61,6 +63,12 @@ private:
   step chip_sends(std::string &held, sim_clock::time_point at);
   step take_bytes(const char *bytes, std::size_t count, sim_clock::time_point read_at);
   step answer(const std::string &command, sim_clock::time_point received);
+  step send_line(std::string bytes, bool paced_drip);
+  step flush_trailer();
+  step send_due(sim_clock::time_point now);
+  int ms_to_next_due(sim_clock::time_point now) const;
+  bool reset_answer(const std::string &command);
+  sim_reply next_sample();
 
   int fd_;
   const sim_options &options_;
@@ -73,7 +81,94 @@ private:
   int samples_sent_ = 0;
   ftdi_release chip_;
   int commands_answered_ = 0;
+  std::string pending_trailer_;  // sent at trailer_due_, or before anything else
+  sim_clock::time_point trailer_due_{};
+  sim_clock::time_point next_chatter_{};
+  sim_clock::time_point next_stream_{};
+  bool timers_started_ = false;
+  bool reset_ = false;  // answering ERR until the opening comes
+  bool reset_done_ = false;
+  std::size_t opening_seen_ = 0;  // commands of the opening received in order
 };
+
+// The trailer held back (a late USB packet) goes out before anything else.
+player::step player::flush_trailer() {
+  if (pending_trailer_.empty()) return step::go_on;
+  const std::string trailer = pending_trailer_;
+  pending_trailer_.clear();
+  return send(trailer);
+}
+
+// One line with its end, then the trailer: at once, or held back for its
+// delay (and sent earlier if more bytes follow first).
+player::step player::send_line(std::string bytes, bool line_ended) {
+  step sent = flush_trailer();
+  if (sent != step::go_on) return sent;
+  const bool trailer = line_ended && options_.trailer >= 0;
+  if (trailer && options_.trailer_delay_ms == 0) bytes += static_cast<char>(options_.trailer);
+  if (options_.drip_ms > 0) {
+    for (std::size_t i = 0; i < bytes.size() && sent == step::go_on; ++i) {
+      if (!sleep_ms(options_.drip_ms)) return step::stopped;
+      sent = send(bytes.substr(i, 1));
+    }
+  } else {
+    sent = send(bytes);
+  }
+  if (sent == step::go_on && trailer && options_.trailer_delay_ms > 0) {
+    pending_trailer_ = std::string(1, static_cast<char>(options_.trailer));
+    trailer_due_ = sim_clock::now() + std::chrono::milliseconds(options_.trailer_delay_ms);
+  }
+  return sent;
+}
+
+sim_reply player::next_sample() {
+  return options_.samples.empty() ? sim_fields(0, 0, 0, 0, 0, 0)
+                                  : options_.samples[next_sample_++ % options_.samples.size()];
+}
+
+// Milliseconds until the held trailer, a chatter line or a streamed sample
+// is due; -1 when nothing is.
+int player::ms_to_next_due(sim_clock::time_point now) const {
+  sim_clock::time_point due = sim_clock::time_point::max();
+  if (!pending_trailer_.empty()) due = trailer_due_;
+  if (timers_started_ && options_.chatter_ms > 0) due = std::min(due, next_chatter_);
+  if (timers_started_ && options_.stream_ms > 0) due = std::min(due, next_stream_);
+  if (due == sim_clock::time_point::max()) return -1;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
+  return left < 0 ? 0 : static_cast<int>(left) + 1;
+}
+
+player::step player::send_due(sim_clock::time_point now) {
+  if (!pending_trailer_.empty() && now >= trailer_due_) {
+    const step sent = flush_trailer();
+    if (sent != step::go_on) return sent;
+  }
+  if (!timers_started_) return step::go_on;
+  if (options_.chatter_ms > 0 && now >= next_chatter_) {
+    next_chatter_ = now + std::chrono::milliseconds(options_.chatter_ms);
+    const step sent = send_line(options_.chatter_text + options_.line_end, true);
+    if (sent != step::go_on) return sent;
+  }
+  if (options_.stream_ms > 0 && now >= next_stream_) {
+    next_stream_ = now + std::chrono::milliseconds(options_.stream_ms);
+    const step sent = send_line(next_sample().text + options_.line_end, true);
+    if (sent != step::go_on) return sent;
+  }
+  return step::go_on;
+}
+
+// While reset: true (answer ERR) until the whole opening has come in order.
+bool player::reset_answer(const std::string &command) {
+  if (!reset_) return false;
+  if (command == opening_sequence[opening_seen_]) {
+    ++opening_seen_;
+  } else {
+    opening_seen_ = command == opening_sequence[0] ? 1 : 0;
+  }
+  if (opening_seen_ < opening_length) return true;
+  reset_ = false;
+  return false;
+}
 
 bool player::stop_requested() {
   if (stop_fd_ < 0) return false;
@@ -201,27 +296,24 @@ player::step player::answer(const std::string &command, sim_clock::time_point re
   ++commands_answered_;
 
   sim_reply reply{command, true, 0};
-  const bool sample = command == "29";
+  if (!reset_done_ && options_.reset_after_samples >= 0 &&
+      samples_sent_ >= options_.reset_after_samples) {
+    reset_ = reset_done_ = true;
+  }
+  const bool reset = reset_answer(command);
+  const bool sample = command == "29" && !reset;
+  if (reset) reply = sim_raw("ERR");
   if (sample) {
     if (options_.hang_up_after_samples >= 0 && samples_sent_ >= options_.hang_up_after_samples) {
       hang_up(fd_);
       return step::hung_up_by_us;
     }
-    reply = options_.samples.empty() ? sim_fields(0, 0, 0, 0, 0, 0)
-                                     : options_.samples[next_sample_++ % options_.samples.size()];
+    reply = next_sample();
   }
   if (!sleep_ms(options_.reply_delay_ms + reply.delay_ms)) return step::stopped;
   std::string bytes = options_.echo ? command + reply.text : reply.text;
   if (reply.line_end) bytes += options_.line_end;
-  step sent = step::go_on;
-  if (options_.drip_ms > 0) {
-    for (std::size_t i = 0; i < bytes.size() && sent == step::go_on; ++i) {
-      if (!sleep_ms(options_.drip_ms)) return step::stopped;
-      sent = send(bytes.substr(i, 1));
-    }
-  } else {
-    sent = send(bytes);
-  }
+  const step sent = send_line(bytes, reply.line_end);
   if (sent == step::go_on && sample) {
     ++samples_sent_;
     if (log_ != nullptr) log_->count_sample();
@@ -253,10 +345,15 @@ sim_end player::run() {
   char buffer[512];
   for (;;) {
     pollfd entries[2] = {{fd_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
-    const int ready = poll(entries, stop_fd_ < 0 ? 1 : 2, -1);
+    const int ready = poll(entries, stop_fd_ < 0 ? 1 : 2, ms_to_next_due(sim_clock::now()));
     if (ready < 0) {
       if (errno == EINTR) continue;
       return sim_end::failed;
+    }
+    if (ready == 0) {
+      if (send_due(sim_clock::now()) == step::go_on) continue;
+      if (stop_requested()) return sim_end::stopped;
+      // A failed write: the peer went away; the read below tells.
     }
     if (entries[1].revents != 0) return sim_end::stopped;
     if (entries[0].revents & POLLNVAL) return sim_end::failed;
@@ -264,6 +361,12 @@ sim_end player::run() {
       const ssize_t count = read(fd_, buffer, sizeof buffer);
       if (count > 0) {
         peer_seen = true;
+        if (!timers_started_) {
+          // Chatter and streaming begin once the peer speaks: before, the
+          // port would drop them anyway.
+          timers_started_ = true;
+          next_chatter_ = next_stream_ = sim_clock::now();
+        }
         switch (take_bytes(buffer, static_cast<std::size_t>(count), sim_clock::now())) {
           case step::go_on: continue;
           case step::stopped: return sim_end::stopped;
@@ -278,6 +381,8 @@ sim_end player::run() {
     // it has closed it again.
     if (peer_seen && options_.end_on_hangup) return sim_end::peer_hung_up;
     peer_seen = false;
+    timers_started_ = false;
+    pending_trailer_.clear();
     line_.clear();
     if (!sleep_until(sim_clock::now() + peer_retry)) return sim_end::stopped;
   }

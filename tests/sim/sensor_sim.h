@@ -10,8 +10,12 @@
 // (from the start or after some commands), answer late, drip its bytes
 // slowly, end its lines with CR or LF alone, echo each command in front of
 // its reply, send any bytes as a reply (garbage, short or over-long lines,
-// no line end), and hang up. It records every command it received, with the
-// time it was received.
+// no line end), and hang up. It can also follow each line end with a trailer
+// byte (a prompt, a pad), which may reach the host late (never after what
+// follows it); send a line of its own every so often (chatter) or samples
+// nobody asked for (streaming); and, after some samples, lose its settings
+// and answer ERR to everything until it gets the opening sequence again.
+// It records every command it received, with the time it was received.
 #pragma once
 
 #include <atomic>
@@ -56,8 +60,16 @@ struct sim_options {
   bool silent = false;             // record the commands, never answer
   int reply_delay_ms = 0;          // wait before every reply
   std::string line_end = "\r\n";   // what ends every reply line
-  int drip_ms = 0;                 // wait before each byte of a reply
-  bool echo = false;               // every reply starts with its command's text
+  int trailer = -1;                // a byte after every line end (-1: none)
+  int trailer_delay_ms = 0;        // the trailer reaches the host this much later
+  int chatter_ms = 0;              // a line of chatter_text every chatter_ms (0: never)
+  std::string chatter_text = "STATUS OK";
+  int stream_ms = 0;  // the next sample unasked every stream_ms (0: never)
+  // After this many samples, answer ERR to everything until the opening
+  // sequence has been received again. Negative: never.
+  int reset_after_samples = -1;
+  int drip_ms = 0;    // wait before each byte of a reply
+  bool echo = false;  // every reply starts with its command's text
   // Answer this many commands, then stay silent. Negative: answer all.
   int answer_first = -1;
   // Answer this many sample requests, then hang up when the next one

@@ -28,7 +28,13 @@ const char usage_text[] =
     "  --pace             9600 baud 8N1 timing in both directions\n"
     "  --silent           never answer\n"
     "  --delay MS         wait MS milliseconds before every reply\n"
-    "  --line-end END     end reply lines with crlf (default), cr or lf\n"
+    "  --line-end END     end reply lines with crlf (default), cr, lf or lfcr\n"
+    "  --trailer N        follow every line end with the byte N (62 for '>', 0 for NUL)\n"
+    "  --trailer-delay MS the trailer reaches the host MS milliseconds late\n"
+    "  --chatter MS       send a status line every MS milliseconds, unasked\n"
+    "  --stream MS        send the next sample every MS milliseconds, unasked\n"
+    "  --reset-after N    after N samples answer ERR to everything until the\n"
+    "                     opening sequence comes again\n"
     "  --drip MS          wait MS milliseconds before each byte of a reply\n"
     "  --echo             start every reply with its command's text\n"
     "  --answer-first N   answer the first N commands, then stay silent\n"
@@ -108,9 +114,21 @@ int parse_options(int argc, char **argv, cli_options &options) {
         options.play.line_end = "\r";
       } else if (end == "lf") {
         options.play.line_end = "\n";
+      } else if (end == "lfcr") {
+        options.play.line_end = "\n\r";
       } else {
         return 2;
       }
+    } else if (arg == "--trailer" && has_value) {
+      if (!parse_count(argv[++i], options.play.trailer) || options.play.trailer > 255) return 2;
+    } else if (arg == "--trailer-delay" && has_value) {
+      if (!parse_count(argv[++i], options.play.trailer_delay_ms)) return 2;
+    } else if (arg == "--chatter" && has_value) {
+      if (!parse_count(argv[++i], options.play.chatter_ms)) return 2;
+    } else if (arg == "--stream" && has_value) {
+      if (!parse_count(argv[++i], options.play.stream_ms)) return 2;
+    } else if (arg == "--reset-after" && has_value) {
+      if (!parse_count(argv[++i], options.play.reset_after_samples)) return 2;
     } else if (arg == "--drip" && has_value) {
       if (!parse_count(argv[++i], options.play.drip_ms)) return 2;
     } else if (arg == "--answer-first" && has_value) {

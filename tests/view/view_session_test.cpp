@@ -302,6 +302,7 @@ TEST_F(live_test, counts_broken_replies_and_silent_periods) {
   steps.push_back(step_of(sensor_no_reply, 2000));
   steps.push_back(sample);
   steps.push_back(step_of(sensor_bad_reply, 40));
+  steps.push_back(step_of(sensor_interrupted, 5));  // a key woke the wait: nothing
   for (int k = 0; k < 3; ++k) steps.push_back(sample);
   io.steps = steps;
   ASSERT_EQ(run(view_style_ascii), view_end_key);
