@@ -458,6 +458,7 @@ def case_replay_and_record(session, program, launcher):
     fake_ports(session, "remove")
     for attempt in (1, 2):
         run = ProgramRun(session, command, launcher)
+        run.process.stdin.close()  # no key: the launcher lives as long as its stdin
         try:
             status = run.process.wait(timeout=40)
         except subprocess.TimeoutExpired:
