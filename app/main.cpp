@@ -10,7 +10,11 @@
 #include "options.h"
 #include "port_device.h"
 #include "rs232.h"
+#include "run_limit.h"
 #include "sensor_link.h"
+#include "serial_recording.h"
+#include "serial_replay.h"
+#include "serial_tcp.h"
 #include "view_entry.h"
 
 #ifndef ORLANSE_VERSION
@@ -28,6 +32,7 @@ constexpr int status_usage = 2;
 constexpr int status_output_failed = 3;
 
 program_options options;
+recording_writer recording{};  // --record: open while recording
 
 // One diagnostic line on stderr, through the console so that a system's
 // reason reads right on any code page.
@@ -81,6 +86,7 @@ int end_output_failed(void) {
 // The failure path: the not-found text, the port closed (so that it is free
 // again at once), one key, status 1. A CSV record gets no text.
 int end_not_found(void) {
+  recording_close(&recording, true);  // a run that never talked to a module leaves no file
   if (options.mode != output_mode::csv && !console_write(not_found_text) &&
       console_unwritten_bytes() == 0) {
     return end_output_failed();
@@ -115,8 +121,65 @@ port_identity identify_port(void) {
 }
 
 void report_port_in_use(const port_identity &port) {
-  say("reading the sensor on %s (%s, %s)", port.com_name, port.node[0] != '\0' ? port.node : "?",
-      port.description[0] != '\0' ? port.description : "?");
+  if (options.replay != nullptr) {
+    say("replaying the recording %s", options.replay);
+  } else if (is_tcp_port_name(options.port)) {
+    say("reading the sensor on %s (a serial-to-network server)", options.port);
+  } else {
+    say("reading the sensor on %s (%s, %s)", port.com_name, port.node[0] != '\0' ? port.node : "?",
+        port.description[0] != '\0' ? port.description : "?");
+  }
+}
+
+// The view's title for a port that is no COM port: what it is and its name.
+port_identity identify_stream(void) {
+  port_identity port;
+  const bool replay = options.replay != nullptr;
+  std::snprintf(port.com_name, sizeof port.com_name, "%s", replay ? "replay" : "TCP");
+  std::snprintf(port.node, sizeof port.node, "%s", replay ? options.replay : options.port);
+  std::snprintf(port.description, sizeof port.description, "%s",
+                replay ? "recording" : "serial-to-network server");
+  return port;
+}
+
+// Each byte exchanged with the module goes to the recording as it passes.
+void record_bytes(void * /*context*/, char direction, long long ms, const unsigned char *data,
+                  int size) {
+  if (!recording_write(&recording, ms, direction, data, size) && recording.failed) {
+    recording.failed = false;  // said once; later chunks are dropped
+    say("cannot write the recording %s; it ends here", recording.path);
+    recording_close(&recording, false);
+  }
+}
+
+// The link over a byte stream; one the serial layer cannot take is closed.
+int open_stream(const char *name, serial_transport transport) {
+  const int opened = sensor_open_transport(name, transport);
+  if (opened != 0 && transport.close != nullptr) transport.close(transport.context);
+  return opened;
+}
+
+// Connects to a module on another machine (tcp://HOST:PORT) and opens the
+// link over the connection. As sensor_open_port: 0, or 2 (said on stderr).
+int open_network_port(void) {
+  constexpr int connect_wait_ms = 5000;
+  tcp_address address{};
+  tcp_address_parse(options.port, &address);
+  serial_transport transport{};
+  char why[400];
+  if (tcp_transport_open(address, connect_wait_ms, &transport, why, sizeof why) != 0) {
+    say("%s", why);
+    return -1;
+  }
+  return open_stream(options.port, transport);
+}
+
+// Opens what the options name: a replay, a network port, a local port or
+// the first FTDI-bus port. 0, or the failure already said (-1) or to say.
+int open_sensor(serial_transport replay) {
+  if (options.replay != nullptr) return open_stream(options.replay, replay);
+  if (is_tcp_port_name(options.port)) return open_network_port();
+  return options.port != nullptr ? sensor_open_port(options.port) : sensor_open();
 }
 
 bool print_sample(const int32_t (&values)[6]) {
@@ -138,7 +201,7 @@ void report_notices(void) {
 
 // One text line per sample until a key is pressed.
 int sample_lines(void) {
-  while (!console_key_waiting()) {
+  while (!console_key_waiting() && !sampling_limit.reached()) {
     int32_t values[6];
     const sensor_outcome outcome =
         sensor_read(&values[0], &values[1], &values[2], &values[3], &values[4], &values[5]);
@@ -147,7 +210,10 @@ int sample_lines(void) {
       say("the sensor's serial port is gone");
       return end_not_found();
     }
-    if (outcome == sensor_sample_read && !print_sample(values)) return end_output_failed();
+    if (outcome != sensor_sample_read) continue;
+    if (!sampling_limit.admits_sample()) break;  // it came after the run's end
+    if (!print_sample(values)) return end_output_failed();
+    sampling_limit.note_sample();
   }
   sensor_close();
   console_close();
@@ -205,6 +271,22 @@ int main(int argc, char **argv) {
   if (view_calibration_setup(options.calibration, options.calibration_out) != 0) {
     return status_usage;
   }
+  // A recording to play or to make is checked before any port is touched.
+  serial_transport replay{};
+  char why[600];
+  if (options.replay != nullptr &&
+      replay_open(options.replay, options.fast, &replay, why, sizeof why) != 0) {
+    say("%s", why);
+    return status_usage;
+  }
+  if (options.record != nullptr &&
+      recording_create(&recording, options.record, why, sizeof why) != 0) {
+    say("%s", why);
+    if (replay.close != nullptr) replay.close(replay.context);
+    return status_usage;
+  }
+  if (options.record != nullptr) sensor_set_tap(serial_tap{record_bytes, nullptr});
+  if (options.replay != nullptr) sampling_limit.source_ended = replay_ran_out;
   // The keys are taken first, so that a key ends even a banner that stdout
   // does not take.
   console_on_ending_signal(rs_restore_all_ports);
@@ -214,13 +296,16 @@ int main(int argc, char **argv) {
   if (options.mode != output_mode::csv && !(console_write(banner_text) && console_write("\n"))) {
     return end_output_failed();
   }
+  sampling_limit.count = options.count;
+  sampling_limit.duration_ms = options.duration_ms;
 
-  const int opened = options.port != nullptr ? sensor_open_port(options.port) : sensor_open();
+  const int opened = open_sensor(replay);
   if (opened != 0) {
-    report_open_failure(opened);
+    if (opened > 0) report_open_failure(opened);
     return end_not_found();
   }
-  const port_identity port = identify_port();
+  const bool stream = options.replay != nullptr || is_tcp_port_name(options.port);
+  const port_identity port = stream ? identify_stream() : identify_port();
   report_port_in_use(port);
   report_notices();
   return options.mode == output_mode::lines ? sample_lines() : run_session(port);

@@ -17,6 +17,13 @@ struct program_options {
   bool ascii = false;                     // --ascii: the view draws with ASCII only
   const char *calibration = nullptr;      // --calibration FILE: applied in the view and CSV
   const char *calibration_out = nullptr;  // --calibration-out FILE: where the view saves one
+  // How a run ends by itself, besides a key: after count samples, or
+  // duration_ms after the first sample; 0: no such end.
+  long count = 0;                // --count N
+  long long duration_ms = 0;     // --duration SECONDS
+  const char *record = nullptr;  // --record FILE: every byte exchanged with the module
+  const char *replay = nullptr;  // --replay FILE: a recording plays the module
+  bool fast = false;             // --fast: the replay as fast as it goes
 };
 
 enum class options_action {

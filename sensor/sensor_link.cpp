@@ -176,25 +176,31 @@ bool waited_enough(wait_for what) {
   return false;
 }
 
+// When a wait for what ends at the latest: its deadline, sooner for a sample
+// after a line that was none, and with the grace after a key.
+long long wait_until(wait_for what, long long deadline, bool keeps_grace) {
+  long long until = deadline;
+  if (what == wait_for::answer && link.matching.other_lines > 0) {
+    until = std::min(until, link.last_other_ms + other_line_grace_ms);
+  }
+  if (keeps_grace && link.grace_until != 0) until = std::min(until, link.grace_until);
+  return until;
+}
+
 // Reads, cuts and matches lines until what is waited for has come or the
 // deadline passes. A sample request after a line that was none is waited
 // for only briefly more: its answer would follow at once.
 wait_end wait_lines(wait_for what, long long deadline) {
+  // The opening's pauses are kept whole; every other wait ends with the
+  // grace after a key.
+  const bool keeps_grace = !(link.opening && what == wait_for::time);
   for (;;) {
     framed_line line;
     while (!waited_enough(what) && line_framing_next(&link.framing, &line)) take_line(line);
     if (waited_enough(what)) return wait_end::done;
     const long long now = rs_clock_ms();
-    long long until = deadline;
-    if (what == wait_for::answer && link.matching.other_lines > 0) {
-      until = std::min(until, link.last_other_ms + other_line_grace_ms);
-    }
-    // The opening's pauses are kept whole; every other wait ends with the
-    // grace after a key.
-    if (link.grace_until != 0 && !(link.opening && what == wait_for::time)) {
-      if (now >= link.grace_until) return wait_end::woken;
-      until = std::min(until, link.grace_until);
-    }
+    if (keeps_grace && link.grace_until != 0 && now >= link.grace_until) return wait_end::woken;
+    const long long until = wait_until(what, deadline, keeps_grace);
     if (now >= until) return wait_end::time_up;
     unsigned char bytes[line_framing_buffer_size];
     const int count =
@@ -223,18 +229,18 @@ wait_end wait_lines(wait_for what, long long deadline) {
 // Sends a command whose answer is of kind, and waits for that answer until
 // the deadline; given up on then (it may stay owed).
 wait_end exchange(const char *command, reply_kind kind, long long deadline) {
-  const int sent = rs_puts(link.port, command);
+  int sent = rs_puts(link.port, command);
+  if (sent == rs_woken && link.opening) {
+    // The key came before the command went out. The opening is still sent
+    // whole to a module that answers; a sample request is not sent at all.
+    see_key();
+    sent = rs_puts(link.port, command);
+  }
   if (sent == rs_gone) {
     link.gone = true;
     return wait_end::gone;
   }
-  if (sent == rs_woken) {
-    // The key came before the command went out. The opening is still sent
-    // whole to a module that answers; a sample request is not sent at all.
-    if (!link.opening) return wait_end::woken;
-    see_key();
-    return exchange(command, kind, deadline);
-  }
+  if (sent == rs_woken) return wait_end::woken;
   // Not written in time: the module got no whole command, so no answer is
   // owed; one to a part of it is matched as any other line.
   if (sent != 0) return wait_end::not_sent;
@@ -339,7 +345,14 @@ sensor_outcome outcome_of(wait_end end) {
 
 }  // namespace
 
+namespace {
+serial_tap link_tap{nullptr, nullptr};
+}  // namespace
+
+void sensor_set_tap(serial_tap tap) { link_tap = tap; }
+
 int sensor_link_start(int16_t port) {
+  rs_set_tap(port, link_tap);
   link = link_state{};
   link.open = true;
   link.port = port;

@@ -27,6 +27,10 @@ int sensor_open_port(const char *name);
 // cannot take the stream (rs_open_failure() may say why).
 int sensor_open_transport(const char *name, serial_transport transport);
 
+// Every byte the link exchanges on the ports it opens from now on passes tap
+// (a recording of the run), from the opening's first command on.
+void sensor_set_tap(serial_tap tap);
+
 // A test for a waiting key press that the opening may consult: when an
 // opening exchange gets no reply and a key is waiting, the opening ends at
 // once (still returning 0). NULL, the default: never cut short. A wait that

@@ -1,9 +1,10 @@
 /* SPDX-License-Identifier: MIT */
 /* list_ports: prints the machine's serial ports as the port directory sees
- * them, one line each, optionally only those of one adapter type, the one
- * port a COM name or device node names, or those that contain a text. Uses
- * the public header, and the census of ports to say what the 100-row table
- * left out. */
+ * them, one line each or as one JSON array, optionally only those of one
+ * adapter type, the one port a COM name or device node names, or those that
+ * contain a text. Uses the public header, and the census of ports to say what
+ * the 100-row table left out. */
+#include <errno.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -17,7 +18,7 @@
 #define MAX_PORTS 100
 
 static const char usage[] =
-    "Usage: list_ports [-i] [TYPE | COMn | /dev/NODE | PATTERN]\n"
+    "Usage: list_ports [-i] [--json] [TYPE | COMn | /dev/NODE | PATTERN]\n"
     "Lists the serial ports of this machine, one line each: COM number,\n"
     "description, hardware ID and device node.\n"
     "\n"
@@ -28,6 +29,8 @@ static const char usage[] =
     "  PATTERN    only the ports whose description, hardware ID or device node\n"
     "             contains PATTERN; one port per COM number\n"
     "  -i         compares COMn, /dev/NODE and PATTERN without regard to case\n"
+    "  --json     prints one JSON array instead, an object per port: com,\n"
+    "             description, hardware_id, device (null for none) and types\n"
     "  --         ends the options, so that a PATTERN may begin with '-'\n"
     "  -h, --help  shows this help\n"
     "At most 100 ports are listed, those of the lowest COM numbers.\n";
@@ -53,13 +56,24 @@ static int starts_with(const char *text, const char *prefix, int fold_case) {
   return fold_case ? strncasecmp(text, prefix, length) == 0 : strncmp(text, prefix, length) == 0;
 }
 
-/* COMn with n a number: the port's own name. */
+/* COM followed by one or more digits, however many: a COM name. */
+static int is_com_name(const char *selection, int fold_case) {
+  const char *digit = selection + 3;
+  if (!starts_with(selection, "COM", fold_case) || *digit == '\0') return 0;
+  for (; *digit != '\0'; ++digit) {
+    if (*digit < '0' || *digit > '9') return 0;
+  }
+  return 1;
+}
+
+/* The number of a COM name; INT_MAX, which no port has, for one too large
+ * to hold. -1 when selection is no COM name. */
 static int com_number_of(const char *selection, int fold_case) {
   const char *digit = selection + 3;
   int number = 0;
-  if (!starts_with(selection, "COM", fold_case) || *digit == '\0') return -1;
+  if (!is_com_name(selection, fold_case)) return -1;
   for (; *digit != '\0'; ++digit) {
-    if (*digit < '0' || *digit > '9' || number > 99999999) return -1;
+    if (number > (INT_MAX - 9) / 10) return INT_MAX;
     number = number * 10 + (*digit - '0');
   }
   return number;
@@ -111,14 +125,13 @@ static void show_controls(char *text) {
   *out = '\0';
 }
 
+/* The texts as the directory holds them; the table shows their controls as
+ * '?' when it prints them, the JSON escapes them. */
 static void read_line(int n, struct port_line *line) {
   line->number = get_port_number(n);
   if (get_port_name(n, line->name) != 0) line->name[0] = '\0';
   if (get_port_device_name(n, line->device_name) != 0) line->device_name[0] = '\0';
   if (get_port_device_name2(n, line->device_name2) != 0) line->device_name2[0] = '\0';
-  show_controls(line->name);
-  show_controls(line->device_name);
-  show_controls(line->device_name2);
 }
 
 static int same_node(const char *node, const char *wanted, int fold_case) {
@@ -198,6 +211,9 @@ static void print_ports(int count) {
   char com[16];
   int n;
   for (n = 0; n < count; ++n) {
+    show_controls(lines[n].name);
+    show_controls(lines[n].device_name);
+    show_controls(lines[n].device_name2);
     name_width = max_int(name_width, (int)strlen(lines[n].name));
     id_width = max_int(id_width, (int)strlen(lines[n].device_name));
   }
@@ -209,6 +225,95 @@ static void print_ports(int count) {
     printf("%-6s  %-*s  %-*s  %s\n", com, name_width, line->name, id_width, line->device_name,
            line->device_name2[0] != '\0' ? line->device_name2 : "-");
   }
+}
+
+/* Length of the UTF-8 character at c as JSON may carry it: a well-formed
+ * sequence (no overlong form, no surrogate, nothing above U+10FFFF) of a
+ * character that is no control; 0 for anything else. */
+static int json_utf8_length(const unsigned char *c) {
+  int length;
+  int k;
+  if (c[0] >= 0x20 && c[0] < 0x7F) return 1;
+  if (c[0] >= 0xC2 && c[0] <= 0xDF) {
+    length = 2;
+  } else if (c[0] >= 0xE0 && c[0] <= 0xEF) {
+    length = 3;
+  } else if (c[0] >= 0xF0 && c[0] <= 0xF4) {
+    length = 4;
+  } else {
+    return 0;
+  }
+  for (k = 1; k < length; ++k) {
+    if ((c[k] & 0xC0) != 0x80) return 0;
+  }
+  if ((c[0] == 0xC2 && c[1] <= 0x9F) || (c[0] == 0xE0 && c[1] < 0xA0) ||
+      (c[0] == 0xED && c[1] >= 0xA0) || (c[0] == 0xF0 && c[1] < 0x90) ||
+      (c[0] == 0xF4 && c[1] >= 0x90)) {
+    return 0;
+  }
+  return length;
+}
+
+/* A JSON string of text. Quote and backslash are escaped; so is every
+ * control character (C0, DEL, C1); a byte that begins no well-formed UTF-8
+ * character becomes the character of its value (\u00XX), so that any bytes
+ * give valid JSON and nothing is lost. */
+static void print_json_string(const char *text) {
+  const unsigned char *c = (const unsigned char *)text;
+  putchar('"');
+  while (*c != '\0') {
+    int length = json_utf8_length(c);
+    if (*c == '"' || *c == '\\') {
+      printf("\\%c", *c);
+    } else if (length > 0) {
+      fwrite(c, 1, (size_t)length, stdout);
+    } else if (c[0] == 0xC2 && c[1] >= 0x80 && c[1] <= 0x9F) {
+      printf("\\u%04x", c[1]); /* a C1 control written as a character */
+      length = 2;
+    } else {
+      printf("\\u%04x", *c);
+    }
+    c += length > 0 ? length : 1;
+  }
+  putchar('"');
+}
+
+/* Whether the port with COM number belongs to adapter type (1 to 6), as the
+ * directory's pickup of that type says. */
+static int has_type(int number, int type) {
+  const int count = port_device_pickup_by_type(type);
+  int n;
+  for (n = 0; n < count; ++n) {
+    if (get_port_number(n) == number) return 1;
+  }
+  return 0;
+}
+
+static void print_json(int count) {
+  int n;
+  int type;
+  putchar('[');
+  for (n = 0; n < count; ++n) {
+    const struct port_line *line = &lines[n];
+    int types = 0;
+    printf("%s\n  {\"com\": %d, \"description\": ", n == 0 ? "" : ",", line->number);
+    print_json_string(line->name);
+    fputs(", \"hardware_id\": ", stdout);
+    print_json_string(line->device_name);
+    fputs(", \"device\": ", stdout);
+    if (line->device_name2[0] != '\0') {
+      print_json_string(line->device_name2);
+    } else {
+      fputs("null", stdout);
+    }
+    fputs(", \"types\": [", stdout);
+    for (type = 1; type <= 6; ++type) {
+      if (!has_type(line->number, type)) continue;
+      printf("%s%d", types++ == 0 ? "" : ", ", type);
+    }
+    fputs("]}", stdout);
+  }
+  fputs(count > 0 ? "\n]\n" : "]\n", stdout);
 }
 
 static void print_nothing_found(const char *selection, int fold_case) {
@@ -232,23 +337,35 @@ static void report_left_out(int table_rows) {
           present - table_rows, present - table_rows == 1 ? " is" : "s are", MAX_PORTS);
 }
 
+/* Everything printed must have reached stdout: a full disk or a closed
+ * pipe is one line on stderr and status 3. */
+static int end_output(int status) {
+  if (fflush(stdout) == 0 && !ferror(stdout)) return status;
+  fprintf(stderr, "list_ports: cannot write to stdout: %s\n",
+          errno != 0 ? strerror(errno) : "write error");
+  return 3;
+}
+
 int main(int argc, char **argv) {
   const char *selection = NULL;
   int arg;
   int options_done = 0;
   int fold_case = 0;
+  int json = 0;
   int rows;
   int count;
   for (arg = 1; arg < argc; ++arg) {
     const char *text = argv[arg];
     if (!options_done && (strcmp(text, "-h") == 0 || strcmp(text, "--help") == 0)) {
       fputs(usage, stdout);
-      return 0;
+      return end_output(0);
     }
     if (!options_done && strcmp(text, "--") == 0) {
       options_done = 1;
     } else if (!options_done && strcmp(text, "-i") == 0) {
       fold_case = 1;
+    } else if (!options_done && strcmp(text, "--json") == 0) {
+      json = 1;
     } else if (!options_done && text[0] == '-' && text[1] != '\0') {
       fprintf(stderr, "list_ports: unknown option %s\n%s", text, usage);
       return 2;
@@ -262,15 +379,17 @@ int main(int argc, char **argv) {
 
   rows = port_device_scan();
   if (rows == 0) {
-    puts("No serial port found.");
-    return 0;
+    fputs(json ? "[]\n" : "No serial port found.\n", stdout);
+    return end_output(0);
   }
   report_left_out(rows);
   count = read_ports(selection, fold_case);
-  if (count == 0 && selection != NULL) {
+  if (json) {
+    print_json(count);
+  } else if (count == 0 && selection != NULL) {
     print_nothing_found(selection, fold_case);
-    return 0;
+  } else {
+    print_ports(count);
   }
-  print_ports(count);
-  return 0;
+  return end_output(0);
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "console.h"
+#include "run_limit.h"
 #include "sensor_link.h"
 #include "view_csv.h"
 #include "view_session.h"
@@ -64,10 +65,16 @@ public:
     const sensor_outcome outcome =
         sensor_read(&values[0], &values[1], &values[2], &values[3], &values[4], &values[5]);
     take_notices(hold_notices_);
+    if (outcome != sensor_sample_read) return outcome;
+    // A sample after the run's end (--duration) is not shown.
+    if (!sampling_limit.admits_sample()) return sensor_interrupted;
+    sampling_limit.note_sample();
     return outcome;
   }
-  bool key_waiting() override { return console_key_waiting(); }
-  int read_key() override { return console_read_key(); }
+  // A run that has ended by itself (--count, --duration, a replay run out)
+  // ends as after a key: one that is no calibration key.
+  bool key_waiting() override { return console_key_waiting() || sampling_limit.reached(); }
+  int read_key() override { return console_key_waiting() ? console_read_key() : 0; }
   int64_t now_ms() override {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())

@@ -9,10 +9,12 @@
 // its default 16 ms latency timer, and through the same chip with the timer
 // as the program sets it (it lowers the adapter's latency_timer to 1 ms);
 // CPU time per sample, time from start to the first sample line, and the
-// delay from a key press to the program's end.
+// delay from a key press to the program's end; and the rate with the module
+// behind a real ser2net on loopback, with the size of a recording of it.
 //
 // usage: wire_bench [SAMPLES [RUNS]]   (default 250 samples, 5 short runs)
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <termios.h>
 #include <unistd.h>
@@ -260,6 +262,53 @@ reference_figures reference_run(std::size_t samples) {
   return figures;
 }
 
+// The module behind a real ser2net on loopback (raw TCP, the simulator on a
+// pty paced at 9600 baud), read with --port tcp://... --record: samples per
+// second, and the recording's size per minute of sampling.
+struct network_figures {
+  bool ok = false;
+  double rate = 0;
+  std::size_t samples = 0;
+  double recording_bytes_per_minute = 0;
+  double recording_bytes_per_sample = 0;
+};
+
+network_figures measure_ser2net_run(std::size_t samples, const ser2net_setup &setup) {
+  network_figures figures;
+  test_bed bed;  // no local port: the program reads only the network
+  sim_options options;
+  options.pace = true;
+  options.samples = {sim_raw(std::string(sample_reply, std::strlen(sample_reply) - 2))};
+  network_module module(options, setup);
+  if (!module.ok()) {
+    std::fprintf(stderr, "wire_bench: ser2net: %s\n", module.error().c_str());
+    return figures;
+  }
+  char dir[] = "/tmp/wire_bench_XXXXXX";
+  if (mkdtemp(dir) == nullptr) return figures;
+  const std::string recording = std::string(dir) + "/run.rec";
+  program_run program(run_options().arg("--port").arg(module.url()).arg("--record").arg(recording));
+  if (program.wait_for_lines(banner_lines + samples, patience)) {
+    program.press_key();
+    program.wait_exit(patience);
+    const std::vector<output_line> lines = program.out_lines();
+    figures.ok = program.exit_info().exited && program.exit_info().status == 0;
+    figures.samples = lines.size() - banner_lines;
+    const double span = seconds(lines.back().arrived - lines[banner_lines].arrived).count();
+    figures.rate = static_cast<double>(figures.samples - 1) / span;
+    // What the recording grows by while sampling: its size less the part
+    // before the first sample, per sample and per minute at this rate.
+    struct stat status {};
+    const double size =
+        stat(recording.c_str(), &status) == 0 ? static_cast<double>(status.st_size) : 0;
+    figures.recording_bytes_per_sample = size / static_cast<double>(figures.samples);
+    figures.recording_bytes_per_minute = figures.recording_bytes_per_sample * figures.rate * 60;
+  }
+  unlink(recording.c_str());
+  rmdir(dir);
+  return figures;
+}
+
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values.empty() ? 0 : values[values.size() / 2];
@@ -365,5 +414,35 @@ int main(int argc, char **argv) {
     return 1;
   }
   std::printf("key press to exit, silent       %.0f ms\n", 1000 * silent.key_to_exit_s);
+  std::fflush(stdout);
+
+  if (!ser2net_available()) {
+    std::printf("through ser2net                 skipped: ser2net is not installed\n");
+    return 0;
+  }
+  // ser2net as the manual configures it (TCP_NODELAY, each line sent at its
+  // CR LF), and with its defaults, which hold small writes back (Nagle) and
+  // wait for more characters before they send.
+  ser2net_setup defaults;
+  defaults.accepter_options = "";
+  defaults.options = "";
+  network_figures network;
+  for (const bool manual : {true, false}) {
+    const network_figures run = measure_ser2net_run(samples, manual ? ser2net_setup() : defaults);
+    if (!run.ok) {
+      std::fprintf(stderr, "wire_bench: the run through ser2net failed\n");
+      return 1;
+    }
+    std::printf("through ser2net, %-16s%.2f samples/s, ratio %.3f (%zu samples)\n",
+                manual ? "manual's config" : "its defaults", run.rate, run.rate / limit,
+                run.samples);
+    std::fflush(stdout);
+    if (manual) network = run;
+  }
+  std::printf(
+      "recording (--record)            %.0f bytes per sample, %.0f KiB per minute at that "
+      "rate, %.0f KiB per minute at the wire limit\n",
+      network.recording_bytes_per_sample, network.recording_bytes_per_minute / 1024,
+      network.recording_bytes_per_sample * limit * 60 / 1024);
   return 0;
 }

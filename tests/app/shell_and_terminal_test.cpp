@@ -339,13 +339,13 @@ TEST(command_line, options_that_print_and_wrong_command_lines_touch_no_port) {
     const char *out_starts;
     const char *err;
   } cases[] = {
-      {{"--help"}, 0, "Usage: orlanse_sensor [--port PORT]", ""},
+      {{"--help"}, 0, "Usage: orlanse_sensor [--port PORT", ""},
       {{"--version"}, 0, "orlanse_sensor 1.", ""},
       {{"--bogus"},
        2,
        "",
        "orlanse_sensor: unknown option --bogus\n"
-       "Usage: orlanse_sensor [--port PORT] [--csv | --view [--ascii]] | --help | --version\n"},
+       "Usage: orlanse_sensor [--port PORT | --replay FILE [--fast]] [--csv | --view [--ascii]]\n"},
       {{"--port"}, 2, "", "orlanse_sensor: --port needs a port, such as COM3\n"},
       {{"extra"}, 2, "", "orlanse_sensor: unexpected argument extra\n"},
   };

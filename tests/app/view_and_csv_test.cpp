@@ -241,7 +241,8 @@ TEST(view, ends_as_found_whatever_ends_it) {
     if (c.calibrated) {
       program.press_key('c');
       const int sent = module.sim.log().samples_sent();
-      while (module.sim.log().samples_sent() < sent + 4) std::this_thread::sleep_for(20ms);
+      // Enough points for the fit to give a model, and so offsets to print.
+      while (module.sim.log().samples_sent() < sent + 60) std::this_thread::sleep_for(20ms);
     }
     program.press_keys(c.keys);
     ASSERT_TRUE(program.wait_exit(patience));

@@ -37,7 +37,7 @@ CASES = [
     ("`scripts/run --cvs`\n", ["orlanse_sensor --help lists no option --cvs"]),
     ("```\n$ /usr/bin/orlanse_sensor --csv --rate 10 | tee x\n```\n", ["no option --rate"]),
     ("`orlanse_sensor.exe --porrt COM3`\n", ["no option --porrt"]),
-    ("`list_ports --json`\n", ["list_ports --help lists no option --json"]),
+    ("`list_ports --yaml`\n", ["list_ports --help lists no option --yaml"]),
     # Options stop at a shell operator, and list_ports' -- ends them.
     ("`list_ports 2 | grep -v x`, `orlanse_sensor --csv; ls -l`, `list_ports -- -x`\n", []),
     ("`list_ports --help; list_ports -x`\n", ["no option -x"]),

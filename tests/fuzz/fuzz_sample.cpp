@@ -132,6 +132,7 @@ int16_t rs_open(int16_t port, int32_t baud) {
 }
 
 int16_t rs_open_transport(int16_t, serial_transport) { return -1; }
+void rs_set_tap(int16_t, serial_tap) {}
 
 int rs_close(int16_t port) {
   FUZZ_CHECK(port == fake_com);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -500,4 +501,52 @@ TEST(list_ports_in_beds, prints_controls_as_question_marks) {
             "Port    Description  Hardware ID            Device\n"
             "COM1    A?1m?2J?B    USB\\VID_1D50&PID_6018  /dev/ttyACM0\n");
   EXPECT_EQ(run.err, "");
+}
+
+// list_ports --json is valid JSON whatever a device reports: python3's json
+// reads it back, quotes and backslashes as they were, a byte that is no
+// UTF-8 as the character of its value.
+TEST(list_ports_in_beds, json_parses_back_for_hostile_texts) {
+  const struct {
+    const char *product;
+    const char *parsed;  // python's json.dumps of the parsed array (ASCII, sorted keys)
+  } cases[] = {
+      {"Q\"uo\\\\te",  // umockdev's record reads the backslash pair as one
+       R"([{"com": 1, "description": "Q\"uo\\te", "device": "/dev/ttyACM0", )"
+       R"("hardware_id": "USB\\VID_1D50&PID_6018", "types": []}])"},
+      {"Latin\xe9 \xc3\xa9\xe3\x82\xbb",
+       R"([{"com": 1, "description": "Latin\u00e9 \u00e9\u30bb", "device": "/dev/ttyACM0", )"
+       R"("hardware_id": "USB\\VID_1D50&PID_6018", "types": []}])"},
+      {"Esc\x1b[2J\xc2\x85\xed\xa0\x80",
+       R"([{"com": 1, "description": "Esc?[2J?\u00ed\u00a0\u0080", "device": "/dev/ttyACM0", )"
+       R"("hardware_id": "USB\\VID_1D50&PID_6018", "types": []}])"},
+      {"FTDIBUS Prolific",
+       R"([{"com": 1, "description": "FTDIBUS Prolific", "device": "/dev/ttyACM0", )"
+       R"("hardware_id": "USB\\VID_1D50&PID_6018", "types": [2, 4]}])"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.product);
+    fake_testbed bed(
+        usb_adapter_record({"usb1/1-1", "ttyACM0", "cdc_acm", "1d50", "6018", c.product}));
+    ASSERT_TRUE(bed.ok()) << bed.error();
+    const program_run run = run_list_ports({"--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    char path[] = "/tmp/list_ports_json_XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, run.out.data(), run.out.size()), static_cast<ssize_t>(run.out.size()));
+    close(fd);
+    const std::string command = std::string("python3 -c 'import json,sys; print(json.dumps(") +
+                                "json.load(open(sys.argv[1], encoding=\"utf-8\")), " +
+                                "sort_keys=True))' " + path;
+    std::string parsed;
+    if (std::FILE *pipe = popen(command.c_str(), "r")) {
+      char buffer[512];
+      for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        parsed.append(buffer, got);
+      EXPECT_EQ(pclose(pipe), 0) << run.out;
+    }
+    unlink(path);
+    EXPECT_EQ(parsed, std::string(c.parsed) + "\n") << run.out;
+  }
 }

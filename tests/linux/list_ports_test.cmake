@@ -49,6 +49,22 @@ check_case(folded_device_node 0 file:pattern_6015.txt -i /DEV/TTYUSB1)
 check_case(folded_pattern 0 file:type_ftdi.txt -i ftdibus)
 check_case(folded_pattern_after_dashes 0 file:prolific.txt -i -- prolific)
 check_case(folded_pattern_without_ports 0 "text:No serial port contains \"cypress\".\n" -i cypress)
-check_case(help 0 "starts:Usage: list_ports [-i] [TYPE | COMn | /dev/NODE | PATTERN]\n" --help)
+# Any number of digits after COM make a COM number, however large.
+check_case(huge_com_name 0 "text:No serial port is COM99999999999.\n" COM99999999999)
+# JSON: the whole list, combined with a selection, and an empty array.
+check_case(json_all 0 file:json_all.json --json)
+check_case(json_com_name 0 file:json_com3.json --json COM3)
+check_case(json_type_and_case 0 file:json_com3.json -i --json /DEV/TTYUSB0)
+check_case(json_nothing_found 0 "text:[]\n" --json Cypress)
+check_case(help 0 "starts:Usage: list_ports [-i] [--json] [TYPE | COMn | /dev/NODE | PATTERN]\n" --help)
 check_case(unknown_option 2 text: --bogus)
 check_case(two_selections 2 text: 2 3)
+
+# Output that cannot be written: status 3 and exactly one line on stderr.
+foreach(args "" "--json" "--help")
+  execute_process(COMMAND ${RUNNER} ${LIST_PORTS} ${args} RESULT_VARIABLE got_status
+                  OUTPUT_FILE /dev/full ERROR_VARIABLE err)
+  if(NOT got_status EQUAL 3 OR NOT err MATCHES "^list_ports: cannot write to stdout: [^\n]+\n$")
+    message(SEND_ERROR "list_ports ${args} > /dev/full: status ${got_status}, stderr:\n${err}")
+  endif()
+endforeach()

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "options.h"
+#include "serial_tcp.h"
 
 namespace {
 
@@ -90,10 +91,93 @@ TEST(options, wrong_command_lines_say_what_is_wrong) {
   }
 }
 
+TEST(options, runs_that_end_by_themselves_record_or_replay) {
+  const struct {
+    std::vector<const char *> args;
+    long count;
+    long long duration_ms;
+    const char *record;
+    const char *replay;
+    bool fast;
+  } cases[] = {
+      {{"--count", "250"}, 250, 0, nullptr, nullptr, false},
+      {{"--count=1"}, 1, 0, nullptr, nullptr, false},
+      {{"--duration", "0.0001"}, 0, 1, nullptr, nullptr, false},  // rounded up, never 0
+      {{"--count", "3", "--duration", "10"}, 3, 10000, nullptr, nullptr, false},
+      {{"--record", "run.rec", "--csv"}, 0, 0, "run.rec", nullptr, false},
+      {{"--replay=demo.rec", "--fast", "--view"}, 0, 0, nullptr, "demo.rec", true},
+      {{"--replay", "a.rec", "--record", "b.rec"}, 0, 0, "b.rec", "a.rec", false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.args[0] + std::string(" ") + (c.args.size() > 1 ? c.args[1] : ""));
+    const parsed p = parse(c.args);
+    ASSERT_EQ(p.action, options_action::run) << p.error;
+    EXPECT_EQ(p.options.count, c.count);
+    EXPECT_EQ(p.options.duration_ms, c.duration_ms);
+    EXPECT_STREQ(p.options.record != nullptr ? p.options.record : "", c.record ? c.record : "");
+    EXPECT_STREQ(p.options.replay != nullptr ? p.options.replay : "", c.replay ? c.replay : "");
+    EXPECT_EQ(p.options.fast, c.fast);
+  }
+}
+
+TEST(options, bad_counts_durations_files_and_network_ports_are_usage_errors) {
+  const struct {
+    std::vector<const char *> args;
+    const char *error;
+  } cases[] = {
+      {{"--count", "0"}, "--count needs a whole number of samples from 1, not \"0\""},
+      {{"--count", "12x"}, "--count needs a whole number of samples from 1, not \"12x\""},
+      {{"--count", "1000000001"},
+       "--count needs a whole number of samples from 1, not \"1000000001\""},
+      {{"--duration", "0"}, "--duration needs a number of seconds above 0, not \"0\""},
+      {{"--duration", "1e3"}, "--duration needs a number of seconds above 0, not \"1e3\""},
+      {{"--duration", "10000001"},
+       "--duration needs a number of seconds above 0, not \"10000001\""},
+      {{"--record"}, "--record needs a file name"},
+      {{"--fast"}, "--fast goes with --replay"},
+      {{"--replay", "a.rec", "--port", "COM3"}, "--replay and --port cannot be used together"},
+      {{"--port", "tcp://host"},
+       "tcp://host is no network port: it takes the form tcp://HOST:PORT"},
+      {{"--port", "tcp://h:65536"},
+       "tcp://h:65536 is no network port: it takes the form tcp://HOST:PORT"},
+      {{"--port", "tcp://::1:2000"},
+       "tcp://::1:2000 is no network port: it takes the form tcp://HOST:PORT"},
+      {{"--counts", "3"}, "unknown option --counts"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.args[0] + std::string(" ") + (c.args.size() > 1 ? c.args[1] : ""));
+    const parsed p = parse(c.args);
+    EXPECT_EQ(p.action, options_action::usage_error);
+    EXPECT_EQ(p.error, c.error);
+  }
+}
+
+TEST(options, network_ports_read_as_host_and_port) {
+  const struct {
+    const char *name;
+    const char *host;
+    const char *port;
+  } cases[] = {
+      {"tcp://127.0.0.1:2000", "127.0.0.1", "2000"},
+      {"tcp://[fe80::1%eth0]:1", "fe80::1%eth0", "1"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    tcp_address address{};
+    ASSERT_TRUE(tcp_address_parse(c.name, &address));
+    EXPECT_STREQ(address.host, c.host);
+    EXPECT_STREQ(address.port, c.port);
+    const parsed p = parse({"--port", c.name});
+    EXPECT_EQ(p.action, options_action::run) << p.error;
+  }
+}
+
 TEST(options, the_help_text_starts_with_the_usage_line_and_names_every_option) {
   const std::string help = help_text;
   EXPECT_EQ(help.rfind(usage_line, 0), 0u);
-  for (const char *option : {"--port", "--csv", "--view", "--ascii", "--help", "--version"}) {
+  for (const char *option :
+       {"--port", "--csv", "--view", "--ascii", "--count", "--duration", "--record", "--replay",
+        "--fast", "--calibration", "--calibration-out", "--help", "--version"}) {
     EXPECT_NE(help.find(std::string("  ") + option), std::string::npos) << option;
   }
 }

@@ -2,7 +2,7 @@
 # Fails when EXE imports from any DLL but the system's own, such as a MinGW
 # runtime DLL. cmake -DOBJDUMP=... -DEXE=... -P check_system_imports.cmake
 cmake_minimum_required(VERSION 3.25)
-set(system_dlls kernel32.dll msvcrt.dll setupapi.dll advapi32.dll user32.dll)
+set(system_dlls kernel32.dll msvcrt.dll setupapi.dll advapi32.dll user32.dll ws2_32.dll)
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "${OBJDUMP} -p ${EXE} failed")

@@ -467,9 +467,42 @@ def case_unread_pipe(session, program, launcher):
     return failures, run
 
 
+def case_replay_and_record(session, program, launcher):
+    """The shipped recording plays as the module with no port: --count ends
+    the run with status 0 and no key; --record writes a new recording and
+    never replaces an existing one (status 2)."""
+    failures = []
+    demo = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "data", "demo.rec")
+    recording = os.path.join(session.work, "run.rec")
+    command = f"{program} --replay Z:{os.path.abspath(demo)} --fast --count 5 --record Z:{recording}"
+    fake_ports(session, "remove")
+    for attempt in (1, 2):
+        run = ProgramRun(session, command, launcher)
+        run.process.stdin.close()  # no key: the launcher lives as long as its stdin
+        try:
+            status = run.process.wait(timeout=40)
+        except subprocess.TimeoutExpired:
+            stop_process(run.process)
+            status = None
+        if attempt == 1:
+            check(failures, status == 0, f"status 0 with no key (got {status})")
+            check(failures, len(sample_lines(run.output())) == 5,
+                  f"five sample lines; got {run.output()!r}")
+            with open(recording, "rb") as f:
+                check(failures, f.read().startswith(b"orlanse_sensor recording 1\n"),
+                      "the recording starts with its header")
+        else:
+            check(failures, status == 2, f"status 2 for an existing recording (got {status})")
+            check(failures, "exists already; a recording never replaces a file" in run.errors(),
+                  f"the refusal on stderr; got {run.errors()!r}")
+    fake_ports(session, "install")
+    return failures, run
+
+
 CASES = [case_samples, case_not_found, case_silent_module, case_port_gone, case_port_cannot_open,
          case_key_waiting_first, case_over_long_replies, case_paced_wire, case_console_screen,
-         case_quick_edit_and_ctrl_c, case_csv_redirected, case_view_on_console, case_unread_pipe]
+         case_quick_edit_and_ctrl_c, case_csv_redirected, case_view_on_console, case_unread_pipe,
+         case_replay_and_record]
 
 
 def main():
