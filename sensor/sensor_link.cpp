@@ -62,6 +62,7 @@ struct link_state {
   bool have_sample;  // the awaited sample request got its sample
   int32_t sample[6];
   long long last_other_ms;  // when the last line that was no sample came for it
+  bool initialised;         // the first opening is over
   bool key_seen;            // a key woke a wait of this call: waits no longer watch it
   long long grace_until;    // with key_seen while sampling: every wait ends by then
   line_framing framing;
@@ -191,9 +192,9 @@ long long wait_until(wait_for what, long long deadline, bool keeps_grace) {
 // deadline passes. A sample request after a line that was none is waited
 // for only briefly more: its answer would follow at once.
 wait_end wait_lines(wait_for what, long long deadline) {
-  // The opening's pauses are kept whole; every other wait ends with the
-  // grace after a key.
-  const bool keeps_grace = !(link.opening && what == wait_for::time);
+  // The first opening's pauses are kept whole; every other wait ends with
+  // the grace after a key.
+  const bool keeps_grace = !(link.opening && !link.initialised && what == wait_for::time);
   for (;;) {
     framed_line line;
     while (!waited_enough(what) && line_framing_next(&link.framing, &line)) take_line(line);
@@ -269,14 +270,19 @@ wait_end run_opening(void) {
   reply_matching_reset(&link.matching);
   wait_end end = wait_end::done;
   for (int i = 0; i < opening_count && end == wait_end::done; ++i) {
-    // Once a key is waiting, a module that does not answer at once is not
-    // waited for: the opening ends, and with it the run.
+    // A key ends a repeated opening at once: the run is ending. The first
+    // opening goes on while the module answers; once a key is waiting, a
+    // module that does not answer at once is not waited for.
+    if (link.key_seen && link.initialised) {
+      end = wait_end::woken;
+      break;
+    }
     const int due_ms = link.key_seen ? key_grace_ms : request_ms;
     link.grace_until = 0;
     end = exchange(opening_commands[i], reply_any_line, rs_clock_ms() + due_ms);
     if (end == wait_end::time_up && link.key_seen) end = wait_end::woken;
-    // The pauses are kept whole for a module that answers.
-    link.grace_until = 0;
+    // The first opening's pauses are kept whole for a module that answers.
+    if (!link.initialised) link.grace_until = 0;
     if (end == wait_end::time_up || end == wait_end::not_sent) {
       end = key_check != nullptr && key_check() ? wait_end::woken : wait_end::done;
     }
@@ -362,6 +368,7 @@ int sensor_link_start(int16_t port) {
   // A port that goes away during the opening is reported by the first
   // sensor_read; a key, by the caller's own test.
   run_opening();
+  link.initialised = true;
   forget_key();
   return 0;
 }
