@@ -4,7 +4,6 @@
 // when Ctrl-C ends it; a bad file given with --calibration is refused before
 // any port is touched.
 #include <signal.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -12,8 +11,6 @@
 #include <Eigen/Dense>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "calibration_file.h"
@@ -26,42 +23,19 @@ using namespace std::chrono_literals;
 
 constexpr auto patience = 20s;
 
-// A scratch directory, removed with what is in it.
-struct scratch_dir {
-  scratch_dir() {
-    char pattern[] = "/tmp/orlanse_calibration_XXXXXX";
-    path = mkdtemp(pattern) != nullptr ? pattern : "";
-  }
-  ~scratch_dir() {
-    if (!path.empty()) std::system(("rm -rf '" + path + "'").c_str());
-  }
-  std::string file(const std::string &name, const std::string &text) const {
-    const std::string full = path + "/" + name;
-    std::ofstream(full) << text;
-    return full;
-  }
-  std::string path;
-};
-
-std::string read_text(const std::string &path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 TEST(calibration_program, a_bad_file_is_refused_before_any_port_is_touched) {
-  scratch_dir dir;
+  scratch_directory dir;
   const struct {
     std::string path;
     std::vector<std::string> mode;
     std::string reason;
   } cases[] = {
       {dir.path + "/missing.json", {}, "No such file or directory"},
-      {dir.file("broken.json", "{\"version\": 1,"), {"--csv"}, "not valid JSON"},
-      {dir.file("v2.json", "{\"version\": 2}"), {"--view"}, "version is not 1"},
-      {dir.file("gain.json",
-                "{\"version\": 1, \"acceleration\": {\"offset\": [0, 0, 0], \"gain\": [1, 0, 1]}}"),
+      {dir.write("broken.json", "{\"version\": 1,"), {"--csv"}, "not valid JSON"},
+      {dir.write("v2.json", "{\"version\": 2}"), {"--view"}, "version is not 1"},
+      {dir.write(
+           "gain.json",
+           "{\"version\": 1, \"acceleration\": {\"offset\": [0, 0, 0], \"gain\": [1, 0, 1]}}"),
        {"--csv"},
        "acceleration gain is 0"},
   };
@@ -84,7 +58,7 @@ TEST(calibration_program, a_bad_file_is_refused_before_any_port_is_touched) {
 // still at 9600 baud; c and a start the calibrations, the sixth face ends
 // the accelerometer's, c ends the field's.
 TEST(calibration_program, the_view_finds_the_simulators_distortion_and_saves_it) {
-  scratch_dir dir;
+  scratch_directory dir;
   const std::string out_path = dir.path + "/calibration.json";
   const sim_distortion d = sim_demo_distortion();
   sim_orientation_options shape;
@@ -118,7 +92,7 @@ TEST(calibration_program, the_view_finds_the_simulators_distortion_and_saves_it)
   char error[160] = "";
   ASSERT_TRUE(calibration_load_file(out_path.c_str(), &set, error, sizeof error))
       << error << "\n"
-      << read_text(out_path);
+      << file_text(out_path);
   ASSERT_TRUE(set.has_geomagnetic);
   ASSERT_TRUE(set.has_acceleration);
   EXPECT_TRUE(set.geomagnetic.good);
@@ -159,7 +133,7 @@ TEST(calibration_program, the_view_finds_the_simulators_distortion_and_saves_it)
 // Ctrl-C ends the program by its signal; the calibration's results of a
 // few seconds before are in the file.
 TEST(calibration_program, an_interrupted_calibration_is_in_the_file) {
-  scratch_dir dir;
+  scratch_directory dir;
   const std::string out_path = dir.path + "/calibration.json";
   sim_options options;
   options.samples = sim_orientation_script(sim_demo_distortion(), {});

@@ -8,8 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,6 +21,10 @@ using namespace std::chrono_literals;
 constexpr auto patience = 20s;
 constexpr const char csv_header[] =
     "index,seconds,geo1,geo2,geo3,acc1,acc2,acc3,geo_magnitude,acc_magnitude\n";
+
+// The six values of the CSV rows of reply_a and reply_b.
+const std::string csv_a = "2,1,3,327680,-10,-327670";
+const std::string csv_b = "32767,32767,32767,0,0,0";
 
 // The CSV rows' six values, without index and time.
 std::vector<std::string> csv_values(const std::string &csv) {
@@ -67,9 +69,7 @@ TEST(runs, count_ends_sampling_with_0_in_every_mode_without_a_key) {
     if (c.args[0] == "--csv") {
       EXPECT_EQ(program.out().rfind(csv_header, 0), 0u);
       EXPECT_EQ(csv_values(program.out()),
-                (std::vector<std::string>{"2,1,3,327680,-10,-327670", "32767,32767,32767,0,0,0",
-                                          "2,1,3,327680,-10,-327670", "32767,32767,32767,0,0,0",
-                                          "2,1,3,327680,-10,-327670"}));
+                (std::vector<std::string>{csv_a, csv_b, csv_a, csv_b, csv_a}));
     } else if (c.args[0] != "--view") {
       EXPECT_EQ(program.out().rfind(banner_output, 0), 0u);
       EXPECT_EQ(lines_after_banner(program), alternating_lines(5));
@@ -98,26 +98,6 @@ TEST(runs, duration_ends_sampling_that_long_after_the_first_sample) {
     EXPECT_GE(program.exit_info().when - lines[first].arrived, 1500ms);
     EXPECT_LT(program.exit_info().when - lines[first].arrived, 3000ms);
   }
-}
-
-// A fresh directory for files of one test, removed with what it holds.
-struct scratch_directory {
-  scratch_directory() {
-    char pattern[] = "/tmp/orlanse_runs_XXXXXX";
-    path = mkdtemp(pattern) != nullptr ? pattern : "";
-  }
-  ~scratch_directory() {
-    if (!path.empty()) std::system(("rm -rf '" + path + "'").c_str());
-  }
-  std::string file(const std::string &name) const { return path + "/" + name; }
-  std::string path;
-};
-
-std::string file_text(const std::string &path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
 }
 
 bool exists(const std::string &path) {
@@ -175,10 +155,9 @@ TEST(runs, a_recorded_run_and_its_replay_give_the_same_samples) {
     if (c.args.empty() || c.args[0] == "--fast") {
       EXPECT_EQ(lines_after_banner(program), recorded);
     } else if (c.args[0] == "--csv") {
-      const std::string a = "2,1,3,327680,-10,-327670";
-      const std::string b = "32767,32767,32767,0,0,0";
       const std::string c3 = "11,10,12,-110,-100,-120";
-      EXPECT_EQ(csv_values(program.out()), (std::vector<std::string>{a, b, c3, a, b, c3, a}));
+      EXPECT_EQ(csv_values(program.out()),
+                (std::vector<std::string>{csv_a, csv_b, c3, csv_a, csv_b, c3, csv_a}));
     }
     EXPECT_TRUE(module.sim.log().commands().empty()) << "a replay touches no port";
   }
@@ -186,12 +165,10 @@ TEST(runs, a_recorded_run_and_its_replay_give_the_same_samples) {
 
 TEST(runs, a_recording_never_replaces_a_file_and_a_bad_one_is_refused) {
   scratch_directory dir;
-  const std::string existing = dir.file("kept.rec");
-  { std::ofstream(existing) << "precious\n"; }
-  const std::string malformed = dir.file("bad.rec");
-  { std::ofstream(malformed) << "orlanse_sensor recording 1\n0 w 29\\r\\n\n5 x 00\n"; }
-  const std::string foreign = dir.file("notes.txt");
-  { std::ofstream(foreign) << "0 w 29\n"; }
+  const std::string existing = dir.write("kept.rec", "precious\n");
+  const std::string malformed =
+      dir.write("bad.rec", "orlanse_sensor recording 1\n0 w 29\\r\\n\n5 x 00\n");
+  const std::string foreign = dir.write("notes.txt", "0 w 29\n");
   const std::string missing = dir.file("missing.rec");
   const struct {
     std::vector<std::string> args;
@@ -250,9 +227,8 @@ TEST(network_port, samples_through_ser2net_are_the_modules) {
     EXPECT_EQ(program.err(), "orlanse_sensor: reading the sensor on " + module.url() +
                                  " (a serial-to-network server)\n");
     if (csv) {
-      const std::string a = "2,1,3,327680,-10,-327670";
-      const std::string b = "32767,32767,32767,0,0,0";
-      EXPECT_EQ(csv_values(program.out()), (std::vector<std::string>{a, b, a, b, a, b}));
+      EXPECT_EQ(csv_values(program.out()),
+                (std::vector<std::string>{csv_a, csv_b, csv_a, csv_b, csv_a, csv_b}));
     } else {
       EXPECT_EQ(lines_after_banner(program), alternating_lines(6));
     }
