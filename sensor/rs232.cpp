@@ -155,11 +155,6 @@ int rs_read(int16_t port, unsigned char *bytes, int size, int wait_ms) {
   return line_reader_read(&slot->reader, &source, bytes, size, wait_ms);
 }
 
-int rs_line_end(int16_t port) {
-  const port_slot *slot = find_slot(port);
-  return slot != nullptr ? slot->reader.line_end : 0;
-}
-
 int rs_getch(int16_t port) { return rs_getch_within(port, byte_deadline_ms); }
 
 int rs_getch_within(int16_t port, int wait_ms) {
@@ -167,13 +162,6 @@ int rs_getch_within(int16_t port, int wait_ms) {
   if (slot == nullptr) return rs_gone;
   const serial_byte_source source = source_of(*slot);
   return line_reader_getch(&slot->reader, &source, wait_ms);
-}
-
-int rs_drain(int16_t port, int *line_ends, int quiet_ms, int wait_ms) {
-  port_slot *slot = find_slot(port);
-  if (slot == nullptr || line_ends == nullptr) return rs_gone;
-  const serial_byte_source source = source_of(*slot);
-  return line_reader_drain(&slot->reader, &source, line_ends, quiet_ms, wait_ms);
 }
 
 int rs_discard_input(int16_t port) {

@@ -69,21 +69,11 @@ void rs_set_wake(int fd, bool (*ready)(void));
 // the key lets an exchange already under way finish, within its own bound.
 void rs_hold_wake(bool held);
 
-// '\r' or '\n': the byte that ended the last line rs_gets read on port; 0
-// when none has ended yet.
-int rs_line_end(int16_t port);
-
 // Reads one byte within about one second: 0..255, rs_timeout or rs_gone.
 int rs_getch(int16_t port);
 
 // rs_getch within wait_ms; 0 takes only a byte that has already arrived.
 int rs_getch_within(int16_t port, int wait_ms);
-
-// Drops what arrives until *line_ends more line ends have gone by (a late
-// reply owed to a command given up on) and then nothing has arrived for
-// quiet_ms, waiting at most wait_ms in all. 0 when done; rs_timeout when the
-// wait ran out first (*line_ends says how many are still to come); rs_gone.
-int rs_drain(int16_t port, int *line_ends, int quiet_ms, int wait_ms);
 
 // Drops the bytes that have arrived and not been read, so that a late reply
 // cannot be taken for the answer to the next command. 0, or rs_gone.

@@ -532,11 +532,6 @@ TEST_F(rs232_wake_test, every_wait_and_write_ends_at_once_when_the_wake_source_t
          unsigned char bytes[8];
          return rs_read(port, bytes, sizeof bytes, 5000);
        }},
-      {"rs_drain",
-       [] {
-         int owed = 1;
-         return rs_drain(port, &owed, 50, 5000);
-       }},
       {"rs_sleep", [] { return rs_sleep(5000); }},
       {"rs_pause",
        [] {

@@ -129,11 +129,6 @@ TEST_F(serial_fault_test, every_wait_ends_when_the_wake_source_turns_ready_betwe
          unsigned char bytes[8];
          return rs_read(com, bytes, sizeof bytes, 5000);
        }},
-      {"rs_drain",
-       [] {
-         int owed = 1;
-         return rs_drain(com, &owed, 50, 5000);
-       }},
       {"rs_puts to a port that takes nothing",
        [] {
          fake_serial.write_limit = 0;
