@@ -123,6 +123,12 @@ bool line_framing_next(line_framing *framing, framed_line *out) {
   return false;
 }
 
+int line_framing_end_due(const line_framing *framing) {
+  const int pair = framing->pending_pair != 0 && framing->pair_seen ? 1 : 0;
+  const int trailer = framing->after_end && framing->trailer >= 0 ? 1 : 0;
+  return pair + trailer;
+}
+
 void line_framing_describe(const line_framing *framing, char *text, int size) {
   if (size <= 0) return;
   const char *end = "none yet";

@@ -55,5 +55,9 @@ void line_framing_add(line_framing *framing, const unsigned char *bytes, int cou
 // false when every byte held has been used up.
 bool line_framing_next(line_framing *framing, framed_line *out);
 
+// Bytes of the last line's end (its pair, its trailer) that the learned
+// framing still expects; 0 once that end is complete.
+int line_framing_end_due(const line_framing *framing);
+
 // The framing learned so far as text, such as "CR LF" or "LF CR + 0x3E".
 void line_framing_describe(const line_framing *framing, char *text, int size);

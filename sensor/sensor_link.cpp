@@ -42,6 +42,9 @@ constexpr int owed_then_send_ms =
 // After a key, an exchange already under way gets this long to finish: an
 // answering module's reply is on the wire by then, a silent one's never.
 constexpr int key_grace_ms = 150;
+// The rest of a line's end (its LF, its trailer) is waited for this long at
+// close: a byte or two, released late by a USB adapter's latency timer.
+constexpr int line_end_due_ms = 40;
 
 const char *const opening_commands[] = {"0F\r\n", "050027950000\r\n", "0DF3\r\n", "27\r\n",
                                         "21\r\n"};
@@ -457,8 +460,33 @@ sensor_outcome sensor_read(int32_t *geo1, int32_t *geo2, int32_t *geo3, int32_t 
   return sensor_sample_read;
 }
 
+namespace {
+
+// Reads what is still due of the last reply's end, within a bound, before
+// the port's settings are put back: a port put back to echoing would
+// otherwise send those bytes back to the module as a line of its own.
+void finish_line_end(void) {
+  const long long until = rs_clock_ms() + line_end_due_ms;
+  rs_hold_wake(true);  // a key that ended the run does not cut this short
+  for (int due = line_framing_end_due(&link.framing); due > 0 && !link.gone;
+       due = line_framing_end_due(&link.framing)) {
+    const long long now = rs_clock_ms();
+    if (now >= until) break;
+    unsigned char bytes[2];
+    const int count = rs_read(link.port, bytes, std::min(due, 2), static_cast<int>(until - now));
+    if (count <= 0) break;
+    line_framing_add(&link.framing, bytes, count);
+    framed_line line;
+    while (line_framing_next(&link.framing, &line)) take_line(line);
+  }
+  rs_hold_wake(false);
+}
+
+}  // namespace
+
 void sensor_close(void) {
   if (!link.open) return;
+  finish_line_end();
   rs_close(link.port);
   link.open = false;
 }

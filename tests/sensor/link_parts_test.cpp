@@ -126,6 +126,29 @@ TEST(line_framing, dropping_the_input_keeps_what_was_learned) {
   EXPECT_EQ(line_framing_room(&framing), line_framing_buffer_size);
 }
 
+TEST(line_framing, says_how_many_bytes_of_a_line_end_are_still_due) {
+  const struct {
+    const char *stream;
+    int due;
+  } cases[] = {
+      {"a\r", 0},       // nothing learned yet
+      {"a\r\nb\r", 1},  // the LF
+      {"a\r\nb\r\n", 0},
+      {"a\rb\r", 0},           // CR alone
+      {"a\r\n>b\r\n>c\r", 2},  // the LF and the trailer
+      {"a\r\n>b\r\n>c\r\n", 1},
+      {"a\r\n>b\r\n>c\r\n>", 0},
+      {"a\n\rb\n", 1},  // LF CR
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.stream);
+    line_framing framing;
+    line_framing_reset(&framing);
+    cut(framing, c.stream, 64);
+    EXPECT_EQ(line_framing_end_due(&framing), c.due);
+  }
+}
+
 // One event for the matcher: a request sent, a line (sample or not), a give-up.
 struct match_step {
   char what;     // 's' sample request sent, 'a' any-line request sent, 'S' sample line,
