@@ -31,18 +31,15 @@ void copy_column(char *slot, std::size_t size, const std::string &text) {
   std::snprintf(slot, size, "%s", text.c_str());
 }
 
-// Queues bytes (or an outcome) to arrive at at_ms, in time order, after
-// every answer queued before: the module answers one command at a time.
-void arrive(long long at_ms, const std::string &bytes, int result) {
-  at_ms = std::max(at_ms, last_answer_ms);
-  last_answer_ms = at_ms;
+// Queues bytes (or an outcome) to arrive at at_ms, in time order.
+void queue(long long at_ms, const std::string &bytes, int result) {
   const fake_serial::arrival item{at_ms, bytes, result};
-  const auto where =
+  fake.arriving.insert(
       std::upper_bound(fake.arriving.begin(), fake.arriving.end(), item,
                        [](const fake_serial::arrival &a, const fake_serial::arrival &b) {
                          return a.at_ms < b.at_ms;
-                       });
-  fake.arriving.insert(where, item);
+                       }),
+      item);
 }
 
 void answer(const std::string &command) {
@@ -57,22 +54,17 @@ void answer(const std::string &command) {
   }
   long long at = fake.now_ms;
   for (const fake_piece &piece : script) {
+    // After every answer queued before: the module answers one command at a time.
     at += piece.after_ms;
-    arrive(at, piece.bytes, piece.result);
+    last_answer_ms = std::max(at, last_answer_ms);
+    queue(last_answer_ms, piece.bytes, piece.result);
   }
 }
 
 }  // namespace
 
-void fake_send_at(int at_ms, const std::string &bytes) {
-  // Unasked bytes keep their time: they go in among the answers.
-  const fake_serial::arrival item{fake.now_ms + at_ms, bytes, 0};
-  auto where = std::upper_bound(fake.arriving.begin(), fake.arriving.end(), item,
-                                [](const fake_serial::arrival &a, const fake_serial::arrival &b) {
-                                  return a.at_ms < b.at_ms;
-                                });
-  fake.arriving.insert(where, item);
-}
+// Unasked bytes keep their time: they go in among the answers.
+void fake_send_at(int at_ms, const std::string &bytes) { queue(fake.now_ms + at_ms, bytes, 0); }
 
 std::vector<std::string> fake_commands(void) {
   std::vector<std::string> commands;
