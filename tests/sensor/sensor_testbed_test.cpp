@@ -316,9 +316,7 @@ TEST_F(ftdi_testbed_test, of_two_copies_started_at_the_same_instant_exactly_one_
   const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
   ASSERT_GT(length, 0);
   self[length] = '\0';
-  constexpr int rounds = 50;
-  int both_refused = 0;
-  for (int round = 0; round < rounds; ++round) {
+  for (int round = 0; round < 50; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -345,9 +343,7 @@ TEST_F(ftdi_testbed_test, of_two_copies_started_at_the_same_instant_exactly_one_
           << out;
     }
     EXPECT_EQ(opened, 1) << said[0] << said[1];
-    both_refused += opened == 0;
   }
-  EXPECT_EQ(both_refused, 0);
 }
 
 }  // namespace
