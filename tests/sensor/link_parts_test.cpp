@@ -29,12 +29,6 @@ std::vector<std::string> cut(line_framing &framing, const std::string &stream, s
   return lines;
 }
 
-std::string repeated(const std::string &end, const std::vector<std::string> &lines) {
-  std::string stream;
-  for (const std::string &line : lines) stream += line + end;
-  return stream;
-}
-
 TEST(line_framing, learns_each_framing_and_cuts_the_lines_whole) {
   const std::vector<std::string> replies = {"0F",   "050027950000",
                                             "0DF3", "27",
@@ -56,11 +50,13 @@ TEST(line_framing, learns_each_framing_and_cuts_the_lines_whole) {
       {"\r\n ", "CR LF + 0x20", 1},
   };
   for (const auto &c : cases) {
+    std::string stream;
+    for (const std::string &reply : replies) stream += reply + c.end;
     for (std::size_t chunk : {1u, 3u, 64u}) {
       SCOPED_TRACE(c.learned + std::string(" in chunks of ") + std::to_string(chunk));
       line_framing framing;
       line_framing_reset(&framing);
-      const std::vector<std::string> lines = cut(framing, repeated(c.end, replies), chunk);
+      const std::vector<std::string> lines = cut(framing, stream, chunk);
       ASSERT_EQ(lines.size(), replies.size());
       for (std::size_t k = 0; k < replies.size(); ++k) {
         // Before the trailer is learned it reads as the next line's start.
