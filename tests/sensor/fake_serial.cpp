@@ -50,7 +50,7 @@ void answer(const std::string &command) {
   } else if (!fake.silent) {
     const std::string text = command.substr(0, command.size() - 2);
     script = {{1, (text == "29" ? fake.sample : text) + fake.line_end, 0}};
-    if (!fake.late_end.empty()) script.push_back({fake.late_ms, fake.late_end, 0});
+    if (!fake.late_end.empty()) script.push_back({16, fake.late_end, 0});
   }
   long long at = fake.now_ms;
   for (const fake_piece &piece : script) {

@@ -66,8 +66,7 @@ struct fake_serial {
   std::deque<fake_answer> answers;
   std::string sample = "000100020003FFFF80008001";
   std::string line_end = "\r\n";
-  std::string late_end;  // the end's last bytes, late_ms after the rest
-  int late_ms = 16;
+  std::string late_end;  // the end's last bytes, 16 ms after the rest
   bool silent = false;
   std::vector<fake_call> calls;
   long long now_ms = 1000000;
