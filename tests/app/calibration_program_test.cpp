@@ -10,7 +10,6 @@
 
 #include <Eigen/Dense>
 #include <cmath>
-#include <cstdio>
 #include <string>
 
 #include "calibration_file.h"
@@ -33,11 +32,6 @@ TEST(calibration_program, a_bad_file_is_refused_before_any_port_is_touched) {
       {dir.path + "/missing.json", {}, "No such file or directory"},
       {dir.write("broken.json", "{\"version\": 1,"), {"--csv"}, "not valid JSON"},
       {dir.write("v2.json", "{\"version\": 2}"), {"--view"}, "version is not 1"},
-      {dir.write(
-           "gain.json",
-           "{\"version\": 1, \"acceleration\": {\"offset\": [0, 0, 0], \"gain\": [1, 0, 1]}}"),
-       {"--csv"},
-       "acceleration gain is 0"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.path);
@@ -110,24 +104,12 @@ TEST(calibration_program, the_view_finds_the_simulators_distortion_and_saves_it)
   inverse = inverse.inverse() / std::cbrt(inverse.inverse().determinant());
   const geo_calibration &g = set.geomagnetic;
   const accel_result &a = set.acceleration;
-  double worst[4] = {};
   for (int i = 0; i < 3; ++i) {
-    worst[0] = std::fmax(worst[0], std::fabs(g.offset[i] - d.geo_offset[i]) / shape.field);
-    for (int j = 0; j < 3; ++j)
-      worst[1] = std::fmax(worst[1], std::fabs(g.matrix[i][j] - inverse(i, j)));
-    worst[2] = std::fmax(worst[2], std::fabs(a.offset[i] - d.acc_offset[i]) / d.acc_scale[i]);
-    worst[3] = std::fmax(worst[3], std::fabs(a.gain[i] * d.acc_scale[i] - 1.0));
+    EXPECT_NEAR(g.offset[i], d.geo_offset[i], 0.01 * shape.field) << i;
+    for (int j = 0; j < 3; ++j) EXPECT_NEAR(g.matrix[i][j], inverse(i, j), 0.02) << i << j;
+    EXPECT_NEAR(a.offset[i], d.acc_offset[i], 0.003 * d.acc_scale[i]) << i;
+    EXPECT_NEAR(a.gain[i] * d.acc_scale[i], 1.0, 0.005) << i;
   }
-  EXPECT_LT(worst[0], 0.01);
-  EXPECT_LT(worst[1], 0.02);
-  EXPECT_LT(worst[2], 0.003);
-  EXPECT_LT(worst[3], 0.005);
-  std::printf(
-      "end to end: %d points, %s model, gaps %.1f%% variance %.2f%% wobble %.2f%% fit "
-      "error %.2f%%; offsets off by %.3f%% of |B|, matrix entries by %.4f; "
-      "acceleration offsets off by %.3f%% of 1 g, gains by %.3f%%\n",
-      g.points, calib_model_name(g.model), g.quality.gaps, g.quality.variance, g.quality.wobble,
-      g.quality.fit_error, 100 * worst[0], worst[1], 100 * worst[2], 100 * worst[3]);
 }
 
 // Ctrl-C ends the program by its signal; the calibration's results of a

@@ -83,18 +83,10 @@ uint16_t wire(int32_t value) { return static_cast<uint16_t>(static_cast<int16_t>
 }  // namespace
 
 sim_distortion sim_demo_distortion(void) {
-  sim_distortion d;
-  const double geo_offset[3] = {420.0, -310.0, 150.0};
-  const double soft_iron[3][3] = {{1.08, 0.05, -0.03}, {0.05, 0.94, 0.04}, {-0.03, 0.04, 1.02}};
-  const double acc_offset[3] = {120.0, -80.0, 200.0};
-  const double acc_scale[3] = {9800.0 * 1.02, 9800.0 * 0.97, 9800.0 * 1.01};
-  for (int i = 0; i < 3; ++i) {
-    d.geo_offset[i] = geo_offset[i];
-    d.acc_offset[i] = acc_offset[i];
-    d.acc_scale[i] = acc_scale[i];
-    for (int j = 0; j < 3; ++j) d.soft_iron[i][j] = soft_iron[i][j];
-  }
-  return d;
+  return {{420.0, -310.0, 150.0},
+          {{1.08, 0.05, -0.03}, {0.05, 0.94, 0.04}, {-0.03, 0.04, 1.02}},
+          {120.0, -80.0, 200.0},
+          {9800.0 * 1.02, 9800.0 * 0.97, 9800.0 * 1.01}};
 }
 
 std::vector<sim_sample> sim_orientation_samples(const sim_distortion &distortion,

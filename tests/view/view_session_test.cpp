@@ -109,10 +109,10 @@ TEST(csv_run, rows_carry_exact_values_and_millisecond_time) {
 TEST(csv_run, a_calibration_adds_its_columns) {
   calibration_set set{};
   set.geomagnetic = calib_none(0);
-  set.geomagnetic.offset[0] = 1;
-  set.geomagnetic.offset[1] = 2;
-  set.geomagnetic.offset[2] = 3;
-  for (int i = 0; i < 3; ++i) set.geomagnetic.matrix[i][i] = 2;
+  for (int i = 0; i < 3; ++i) {
+    set.geomagnetic.offset[i] = i + 1;
+    set.geomagnetic.matrix[i][i] = 2;
+  }
   set.acceleration = accel_result{{0, 0, 0}, {1e-4, 1e-4, 1e-4}, 6, 0, true, true};
   const int32_t values[6] = {6, 4, 5, 0, 0, 10000};
   const struct {
@@ -408,51 +408,34 @@ TEST_F(live_test, a_failed_leave_on_a_key_is_a_failed_write) {
   EXPECT_EQ(run(), view_end_output_failed);
 }
 
-}  // namespace
-
-// --- calibrations against the simulator's known distortion
-
-std::vector<scripted_step> orientation_steps(const sim_distortion &distortion) {
-  std::vector<scripted_step> steps;
-  for (const sim_sample &s : sim_orientation_samples(distortion, {})) {
-    scripted_step step{sensor_sample_read, {}, 40};
-    for (std::size_t k = 0; k < 6; ++k) step.values[k] = s[k];
-    steps.push_back(step);
+// While a calibration runs its results so far are saved every 5 s, so that
+// an ending signal loses at most that much, and once more when the view
+// ends it; none before there is a result. A failed save is said on stderr,
+// after the full screen is left.
+TEST_F(live_test, a_running_calibration_is_saved_every_five_seconds_and_at_the_end) {
+  // 21 s of the simulator's distorted module turning.
+  for (const sim_sample &s : sim_orientation_samples(sim_demo_distortion(), {})) {
+    if (io.steps.size() == 25 * 21) break;
+    io.steps.push_back({sensor_sample_read, {s[0], s[1], s[2], s[3], s[4], s[5]}, 40});
   }
-  return steps;
-}
-
-// A calibration ended by the view's end is saved too; a failed save is said.
-TEST_F(live_test, a_calibration_running_at_the_end_is_saved_and_a_failed_save_is_said) {
-  io.steps = orientation_steps(sim_demo_distortion());
-  io.steps.resize(300);
-  io.keys = {{scripted_io::start_ms, 'c'}};
+  io.keys = {{scripted_io::start_ms, 'c'}, {scripted_io::start_ms, 'a'}};
   io.fail_saves = true;
   ASSERT_EQ(run(), view_end_key);
-  ASSERT_GE(io.saves.size(), 1u);
+  // At 5, 10, 15 and 20 s, and at the end, each with more points.
+  ASSERT_EQ(io.saves.size(), 5u);
+  for (std::size_t k = 0; k < io.saves.size(); ++k) {
+    EXPECT_TRUE(io.saves[k].has_geomagnetic);
+    EXPECT_FALSE(io.saves[k].has_acceleration);  // no face held yet
+    if (k > 0) {
+      EXPECT_LT(io.saves[k - 1].geomagnetic.points, io.saves[k].geomagnetic.points);
+    }
+  }
   EXPECT_EQ(session->model.calibration_mode, view_calibration_done);
   EXPECT_NE(io.err.find("orlanse_sensor: cannot write the calibration: calib.json: No space left "
                         "on device\n"),
             std::string::npos)
       << io.err;
-  // Stderr comes after the full screen is left.
   EXPECT_GE(io.leaves, 1);
-}
-
-// While a calibration runs its results so far are saved every 5 s, so that
-// an ending signal loses at most that much; none before there is a result.
-TEST_F(live_test, a_running_calibration_is_saved_every_five_seconds) {
-  io.steps = orientation_steps(sim_demo_distortion());
-  io.steps.resize(25 * 21);  // 21 s of turning
-  io.keys = {{scripted_io::start_ms, 'c'}, {scripted_io::start_ms, 'a'}};
-  ASSERT_EQ(run(), view_end_key);
-  // At 5, 10, 15 and 20 s, and at the end.
-  ASSERT_EQ(io.saves.size(), 5u);
-  for (const calibration_set &set : io.saves) {
-    EXPECT_TRUE(set.has_geomagnetic);
-    EXPECT_FALSE(set.has_acceleration);  // no face held yet
-  }
-  EXPECT_LT(io.saves[0].geomagnetic.points, io.saves[3].geomagnetic.points);
 }
 
 // A loaded calibration is applied to what the view shows.
@@ -466,3 +449,5 @@ TEST_F(live_test, a_loaded_calibration_is_applied) {
   EXPECT_NE(shown().find("A 0.000 0.000 1.000 g |A| 1.000 g"), std::string::npos) << shown();
   EXPECT_TRUE(io.saves.empty());
 }
+
+}  // namespace
