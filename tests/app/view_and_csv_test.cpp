@@ -220,7 +220,6 @@ TEST(view, ends_as_found_whatever_ends_it) {
   } cases[] = {
       {"0x0 with COLUMNS and LINES", {"COLUMNS=100", "LINES=30"}, 0, "q", false, 30},
       {"0x0 without them", {"COLUMNS=0", "LINES=many"}, 0, "q", false, 24},
-      {"up arrow", {}, 24, "\x1b[A", false, 24},
       {"F1 (SS3)", {}, 24, "\x1bOP", false, 24},
       {"F5", {}, 24, "\x1b[15~", false, 24},
       {"Linux console F1", {}, 24, "\x1b[[A", false, 24},
