@@ -422,9 +422,11 @@ TEST(output, a_key_ends_the_run_whatever_stdout_does) {
     bool stall;  // stdout filled up and not read before the key
   } cases[] = {
       {"Ctrl-S on the plain run", "", false, "", '\x13', false},
+      {"Ctrl-S on the CSV record", "--csv", false, "", '\x13', false},
       {"Ctrl-S on the view", "--view", true, "", '\x13', false},
       {"Ctrl-S typed before the start", "", true, "\x13", 'q', false},
       {"a full pipe on the plain run", "", false, "", 'q', true},
+      {"a full pipe on the CSV record", "--csv", false, "", 'q', true},
       {"an unread terminal on the plain run", "", true, "", 'q', true},
       {"an unread terminal on the view", "--view", true, "", 'q', true},
   };
@@ -467,10 +469,14 @@ TEST(output, a_key_ends_the_run_whatever_stdout_does) {
     std::smatch unwritten;
     const bool counted = std::regex_search(err, unwritten, unwritten_line);
     EXPECT_EQ(counted, c.stall) << err;
+    const std::string out = program_output(program);
+    if (std::string(c.mode) == "--csv") {
+      EXPECT_EQ(out.rfind("index,seconds,", 0), 0u) << out;
+      for (const std::string &row : split_lines(out)) EXPECT_EQ(row.back(), '\n') << row;
+    }
     if (c.mode[0] != '\0' || (c.on_terminal && c.stall)) continue;
     // The plain run's stdout: the banner and whole sample lines; the line a
     // full pipe did not take is the one counted.
-    const std::string out = program_output(program);
     ASSERT_EQ(out.rfind(banner_output, 0), 0u) << out;
     const std::vector<std::string> samples = split_lines(out.substr(std::strlen(banner_output)));
     EXPECT_EQ(samples, alternating_lines(samples.size()));
