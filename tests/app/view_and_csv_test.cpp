@@ -16,7 +16,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "fixture.h"
@@ -239,9 +238,10 @@ TEST(view, ends_as_found_whatever_ends_it) {
     ASSERT_TRUE(program.wait_for_out(shows_a_sample, patience)) << program.err();
     if (c.calibrated) {
       program.press_key('c');
-      const int sent = module.sim.log().samples_sent();
-      // Enough points for the fit to give a model, and so offsets to print.
-      while (module.sim.log().samples_sent() < sent + 60) std::this_thread::sleep_for(20ms);
+      // Enough points for the fit to give a model, and so offsets to print:
+      // 60 more samples, two commands each.
+      const std::size_t asked = module.sim.log().commands().size();
+      ASSERT_TRUE(module.sim.log().wait_for_commands(asked + 120, patience)) << program.err();
     }
     program.press_keys(c.keys);
     ASSERT_TRUE(program.wait_exit(patience));
