@@ -236,79 +236,74 @@ bool write_bytes(std::FILE *stream, const char *bytes, size_t length) {
   return false;
 }
 
-// Converts the next piece of text (left bytes) to wide characters and
-// moves past it: the piece's wide length, or 0 on a failure (kept).
-int next_wide_piece(const char *&text, size_t &left, wchar_t (&wide)[piece_bytes]) {
-  const int length = piece_length(text, left);
-  const int wide_length = MultiByteToWideChar(CP_UTF8, 0, text, length, wide, piece_bytes);
-  if (wide_length <= 0) output_error = GetLastError();
-  text += length;
-  left -= static_cast<size_t>(length);
-  return wide_length;
-}
-
-// UTF-8 text to a console, whole; no C runtime call, so that the Ctrl+C
-// handler can use it while the other thread is held anywhere.
-bool write_console_utf8(HANDLE console, const char *text) {
+// Cuts UTF-8 text into pieces that end at a character's end, converts each
+// to wide characters and hands it to take(wide, wide_length, piece_bytes,
+// bytes_left_after). False as soon as a piece does not convert (the error
+// kept) or take refuses one. No C runtime call, so that the Ctrl+C handler
+// can use it while the other thread is held anywhere.
+template <typename Take>
+bool for_each_wide_piece(const char *text, Take take) {
   size_t left = std::strlen(text);
   while (left > 0) {
     wchar_t wide[piece_bytes];
-    const int wide_length = next_wide_piece(text, left, wide);
-    if (wide_length <= 0 || !write_console_wide(console, wide, wide_length)) return false;
+    const int length = piece_length(text, left);
+    const int wide_length = MultiByteToWideChar(CP_UTF8, 0, text, length, wide, piece_bytes);
+    if (wide_length <= 0) {
+      output_error = GetLastError();
+      return false;
+    }
+    text += length;
+    left -= static_cast<size_t>(length);
+    if (!take(wide, wide_length, static_cast<size_t>(length), left)) return false;
   }
   return true;
+}
+
+// UTF-8 text to a console, whole.
+bool write_console_utf8(HANDLE console, const char *text) {
+  return for_each_wide_piece(text, [console](const wchar_t *wide, int wide_length, size_t, size_t) {
+    return write_console_wide(console, wide, wide_length);
+  });
 }
 
 // UTF-8 text to a redirected stream as bytes of code_page.
 bool write_redirected(std::FILE *stream, UINT code_page, const char *text) {
-  size_t left = std::strlen(text);
-  while (left > 0) {
-    wchar_t wide[piece_bytes];
-    const size_t left_before = left;
-    const int wide_length = next_wide_piece(text, left, wide);
-    if (wide_length <= 0) return false;
-    char bytes[piece_bytes * 2];
-    const int byte_length =
-        WideCharToMultiByte(code_page, 0, wide, wide_length, bytes, sizeof bytes, nullptr, nullptr);
-    if (byte_length <= 0) {
-      output_error = GetLastError();
-      return false;
-    }
-    const bool written = stream == stdout
-                             ? write_stdout_bytes(bytes, static_cast<size_t>(byte_length),
-                                                  static_cast<long long>(left_before - left))
-                             : write_bytes(stream, bytes, static_cast<size_t>(byte_length));
-    if (!written) {
-      if (stream == stdout && key_cut_output) unwritten_bytes += static_cast<long long>(left);
-      return false;
-    }
-  }
-  return true;
+  return for_each_wide_piece(
+      text, [stream, code_page](const wchar_t *wide, int wide_length, size_t piece, size_t left) {
+        char bytes[piece_bytes * 2];
+        const int byte_length = WideCharToMultiByte(code_page, 0, wide, wide_length, bytes,
+                                                    sizeof bytes, nullptr, nullptr);
+        if (byte_length <= 0) {
+          output_error = GetLastError();
+          return false;
+        }
+        const bool written = stream == stdout
+                                 ? write_stdout_bytes(bytes, static_cast<size_t>(byte_length),
+                                                      static_cast<long long>(piece))
+                                 : write_bytes(stream, bytes, static_cast<size_t>(byte_length));
+        if (!written && stream == stdout && key_cut_output)
+          unwritten_bytes += static_cast<long long>(left);
+        return written;
+      });
 }
 
 // UTF-8 text to stdout's console, whole, through the writer thread.
 bool write_stdout_console(HANDLE console, const char *text) {
-  size_t left = std::strlen(text);
-  while (left > 0) {
-    wchar_t wide[piece_bytes];
-    const size_t left_before = left;
-    const int wide_length = next_wide_piece(text, left, wide);
-    if (wide_length <= 0) return false;
-    if (count_after_key_cut(static_cast<long long>(left_before))) return false;
-    static wchar_t job_wide[piece_bytes];
-    std::memcpy(job_wide, wide, sizeof(wchar_t) * static_cast<size_t>(wide_length));
-    job = {};
-    job.handle = console;
-    job.console = true;
-    job.wide = job_wide;
-    job.wide_length = wide_length;
-    job.utf8_bytes = static_cast<long long>(left_before - left);
-    if (!run_stdout_job()) {
-      if (key_cut_output) unwritten_bytes += static_cast<long long>(left);
-      return false;
-    }
-  }
-  return true;
+  return for_each_wide_piece(
+      text, [console](const wchar_t *wide, int wide_length, size_t piece, size_t left) {
+        if (count_after_key_cut(static_cast<long long>(piece + left))) return false;
+        static wchar_t job_wide[piece_bytes];
+        std::memcpy(job_wide, wide, sizeof(wchar_t) * static_cast<size_t>(wide_length));
+        job = {};
+        job.handle = console;
+        job.console = true;
+        job.wide = job_wide;
+        job.wide_length = wide_length;
+        job.utf8_bytes = static_cast<long long>(piece);
+        if (run_stdout_job()) return true;
+        if (key_cut_output) unwritten_bytes += static_cast<long long>(left);
+        return false;
+      });
 }
 
 // UTF-8 text to a standard stream: through WriteConsoleW when it is a
