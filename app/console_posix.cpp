@@ -150,6 +150,17 @@ void apply_key_settings(void) {
   if (tcsetattr(tty_fd, TCSANOW, &key_settings) != 0) settings_changed = 0;
 }
 
+// Dies of the signal by its default action, as if it had never been caught
+// or held back. Async-signal-safe.
+void die_of_signal(int signal_number) {
+  signal(signal_number, SIG_DFL);
+  sigset_t this_signal;
+  sigemptyset(&this_signal);
+  sigaddset(&this_signal, signal_number);
+  sigprocmask(SIG_UNBLOCK, &this_signal, nullptr);
+  raise(signal_number);
+}
+
 // Puts the terminal back, then dies of the signal as if never caught.
 void restore_and_reraise(int signal_number) {
   void (*cleanup)(void) = ending_cleanup;
@@ -157,12 +168,7 @@ void restore_and_reraise(int signal_number) {
   restore_stdout_flags();
   restore_screen();
   restore_settings();
-  signal(signal_number, SIG_DFL);
-  sigset_t this_signal;
-  sigemptyset(&this_signal);
-  sigaddset(&this_signal, signal_number);
-  sigprocmask(SIG_UNBLOCK, &this_signal, nullptr);
-  raise(signal_number);
+  die_of_signal(signal_number);
 }
 
 // Ctrl-C while it is held back: noted, and the key source woken; a second
@@ -441,15 +447,8 @@ void console_close(void) {
     keys_active = 0;
     restore_settings();
   }
-  if (interrupt_pending) {
-    // The held-back Ctrl-C ends the program now, as it would have at once.
-    signal(SIGINT, SIG_DFL);
-    sigset_t interrupt;
-    sigemptyset(&interrupt);
-    sigaddset(&interrupt, SIGINT);
-    sigprocmask(SIG_UNBLOCK, &interrupt, nullptr);
-    raise(SIGINT);
-  }
+  // The held-back Ctrl-C ends the program now, as it would have at once.
+  if (interrupt_pending) die_of_signal(SIGINT);
 }
 
 bool console_write(const char *utf8_text) {
