@@ -85,7 +85,7 @@ enum class wait_end {
   not_sent  // the command could not be written in time
 };
 
-enum class wait_for { answer, owed_answers, time };
+enum class wait_for { answer, owed_answers, line_end, time };
 
 // A 16-bit field as a signed value: above 0x8000 it wraps; 0x8000 itself
 // stays +32768.
@@ -177,6 +177,7 @@ void forget_key(void) {
 bool waited_enough(wait_for what) {
   if (what == wait_for::answer) return reply_matching_answered(&link.matching);
   if (what == wait_for::owed_answers) return reply_matching_owed(&link.matching) == 0;
+  if (what == wait_for::line_end) return line_framing_end_due(&link.framing) == 0;
   return false;
 }
 
@@ -460,33 +461,13 @@ sensor_outcome sensor_read(int32_t *geo1, int32_t *geo2, int32_t *geo3, int32_t 
   return sensor_sample_read;
 }
 
-namespace {
-
-// Reads what is still due of the last reply's end, within a bound, before
-// the port's settings are put back: a port put back to echoing would
-// otherwise send those bytes back to the module as a line of its own.
-void finish_line_end(void) {
-  const long long until = rs_clock_ms() + line_end_due_ms;
-  rs_hold_wake(true);  // a key that ended the run does not cut this short
-  for (int due = line_framing_end_due(&link.framing); due > 0 && !link.gone;
-       due = line_framing_end_due(&link.framing)) {
-    const long long now = rs_clock_ms();
-    if (now >= until) break;
-    unsigned char bytes[2];
-    const int count = rs_read(link.port, bytes, std::min(due, 2), static_cast<int>(until - now));
-    if (count <= 0) break;
-    line_framing_add(&link.framing, bytes, count);
-    framed_line line;
-    while (line_framing_next(&link.framing, &line)) take_line(line);
-  }
-  rs_hold_wake(false);
-}
-
-}  // namespace
-
 void sensor_close(void) {
   if (!link.open) return;
-  finish_line_end();
+  // What is still due of the last reply's end is read before the port's
+  // settings are put back: a port put back to echoing would otherwise send
+  // those bytes back to the module as a line of its own.
+  if (!link.gone) wait_lines(wait_for::line_end, rs_clock_ms() + line_end_due_ms);
+  forget_key();
   rs_close(link.port);
   link.open = false;
 }
