@@ -99,27 +99,3 @@ int line_reader_getch(line_reader *reader, const serial_byte_source *source, int
   if (byte >= 0) reader->after_cr = false;
   return byte;
 }
-
-int line_reader_drain(line_reader *reader, const serial_byte_source *source, int *line_ends,
-                      int quiet_ms, int wait_ms) {
-  const long long deadline = rs_clock_ms() + wait_ms;
-  long long quiet_until = rs_clock_ms() + quiet_ms;
-  for (;;) {
-    while (reader->head < reader->tail) {
-      bool paired_lf = false;
-      if (ends_line(reader, reader->buffer[reader->head++], &paired_lf) && *line_ends > 0) {
-        --*line_ends;
-      }
-      quiet_until = rs_clock_ms() + quiet_ms;
-    }
-    const long long now = rs_clock_ms();
-    if (*line_ends == 0 && now >= quiet_until) return 0;
-    // Checked after bytes too: a module that never stops sending cannot
-    // hold the caller.
-    if (now >= deadline) return rs_timeout;
-    const long long until = *line_ends > 0 || quiet_until > deadline ? deadline : quiet_until;
-    int reads = 0;
-    const int filled = fill(reader, source, until, &reads);
-    if (filled == rs_gone || filled == rs_woken) return filled;
-  }
-}

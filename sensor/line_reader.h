@@ -2,7 +2,8 @@
 // The line reader both serial layers share: buffering, line ends, dropping
 // the rest of an over-long line, and deadlines, over a small per-platform
 // source of bytes. Portable: it includes no platform header and keeps time
-// with rs_clock_ms().
+// with rs_clock_ms(). Every call passes on rs_woken from the source as it
+// does rs_gone.
 #pragma once
 
 // Where the bytes come from: the platform's port.
@@ -47,12 +48,3 @@ int line_reader_read(line_reader *reader, const serial_byte_source *source, unsi
 // One byte within wait_ms (0: only one that has arrived): 0..255, rs_timeout
 // or rs_gone.
 int line_reader_getch(line_reader *reader, const serial_byte_source *source, int wait_ms);
-
-// Drops what arrives until *line_ends more line ends have gone by (counted as
-// line_reader_gets would count them) and then nothing has arrived for
-// quiet_ms, waiting at most wait_ms in all. 0 when done; rs_timeout when the
-// wait ran out first (*line_ends then says how many are still to come);
-// rs_woken or rs_gone as the source reports them. The other calls, too, pass
-// on rs_woken as they do rs_gone.
-int line_reader_drain(line_reader *reader, const serial_byte_source *source, int *line_ends,
-                      int quiet_ms, int wait_ms);

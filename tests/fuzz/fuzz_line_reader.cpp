@@ -4,16 +4,15 @@
 // silences and the port going away between them, on a fake clock. Every
 // result is compared with a plain reading of the same stream: each line fits
 // its buffer (sizes 1 to 100), an over-long line is dropped to its end, an
-// LF after a CR is that line's end, a drain drops up to the line ends it was
-// asked for and a silence, and every byte the source handed out is
-// accounted for: delivered, dropped as the end of an over-long line or in a
-// drain, a line end, or still waiting in the reader.
+// LF after a CR is that line's end, and every byte the source handed out is
+// accounted for: delivered, dropped as the end of an over-long line, a line
+// end, or still waiting in the reader.
 //
 // Input: a count of operations and that many operation bytes (below 150:
-// rs_gets with a buffer of 1 + byte % 100; below 230: rs_getch, waiting or
-// not; else a drain for byte % 4 line ends), then the stream: 0xFF starts an
-// event (next byte % 4: 0 silence, 1 the port gone, 2 a literal 0xFF, 3 a
-// chunk boundary); bytes between events come in chunks of at most 7.
+// rs_gets with a buffer of 1 + byte % 100; else rs_getch, waiting or not),
+// then the stream: 0xFF starts an event (next byte % 4: 0 silence, 1 the
+// port gone, 2 a literal 0xFF, 3 a chunk boundary); bytes between events come
+// in chunks of at most 7.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -123,18 +122,6 @@ public:
     return byte;
   }
 
-  int drain(int *line_ends, int quiet_ms, int wait_ms) {
-    for (;;) {
-      const int byte = next();
-      if (byte == rs_gone) return rs_gone;
-      if (byte == rs_timeout) return *line_ends == 0 && quiet_ms <= wait_ms ? 0 : rs_timeout;
-      ++accounted_;
-      const bool paired = byte == '\n' && after_cr_;
-      after_cr_ = byte == '\r';
-      if (!paired && (byte == '\r' || byte == '\n') && *line_ends > 0) --*line_ends;
-    }
-  }
-
   std::size_t accounted() const { return accounted_; }
   int line_end() const { return line_end_; }
 
@@ -213,18 +200,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         // What arrived of an unfinished line is kept, as far as it fits.
         FUZZ_CHECK(std::memcmp(buffer.get(), expected.data(), stored) == 0);
       }
-    } else if (code < 230) {
+    } else {
       // A byte that has arrived is taken even without a wait.
       result = line_reader_getch(&reader, &source, code % 2 == 0 ? 0 : 1000);
       FUZZ_CHECK(result == reference.getch());
-    } else {
-      int owed = code % 4;
-      int expected_owed = owed;
-      const int quiet = 1 + code % 3 * 40;
-      const int wanted = reference.drain(&expected_owed, quiet, 100);
-      result = line_reader_drain(&reader, &source, &owed, quiet, 100);
-      FUZZ_CHECK(result == wanted);
-      FUZZ_CHECK(owed == expected_owed);
     }
     // Every byte handed out is accounted for, or waits in the reader.
     const std::size_t waiting = static_cast<std::size_t>(reader.tail - reader.head);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The line reader both serial layers share, over a scripted byte source on a
 // fake clock: line ends, the CR LF pair, over-long lines, deadlines that a
-// drip cannot stretch, and draining late replies.
+// drip cannot stretch.
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -54,10 +54,10 @@ source_step woken() { return {source_step::woken, "", 0}; }
 
 // One call and what it must give.
 struct op {
-  enum kind_t { gets, getch, getch_now, drain } kind;
+  enum kind_t { gets, getch, getch_now } kind;
   int result;
-  std::string text = "";  // gets: the stored line; drain: unused
-  int size = 84;          // gets: buffer size; drain: line ends owed
+  std::string text = "";  // gets: the stored line
+  int size = 84;          // gets: buffer size
 };
 
 struct reader_case {
@@ -143,61 +143,6 @@ TEST(line_reader_test, one_deadline_covers_the_whole_line_however_the_bytes_drip
   EXPECT_EQ(line_reader_gets(&reader, &source, buf, sizeof buf, 1000), rs_timeout);
   EXPECT_LE(fake_now - start, 1100);
   EXPECT_EQ(std::string(buf).size(), 10u);
-}
-
-TEST(line_reader_test, drains_the_owed_line_ends_then_a_quiet_line) {
-  struct drain_case {
-    const char *name;
-    std::vector<source_step> steps;
-    int owed;
-    int result;
-    int owed_after;
-    std::string next_line;  // what the next rs_gets reads, after the drain
-  };
-  std::vector<source_step> babble;
-  for (int i = 0; i < 40; ++i) babble.push_back(bytes("xx", 40));
-  const drain_case cases[] = {
-      {"a late reply with its CR LF is one line end",
-       {bytes("000100020003FFFF80008001\r\n"), silence(), bytes("NEXT\r")},
-       1,
-       0,
-       0,
-       "NEXT"},
-      {"two owed, CR only", {bytes("A\rB\r"), silence(), bytes("NEXT\r")}, 2, 0, 0, "NEXT"},
-      {"the rest of a line cut by silence",
-       {bytes("0002\r\n"), silence(), bytes("N\r")},
-       1,
-       0,
-       0,
-       "N"},
-      {"nothing owed: only the quiet", {silence(), bytes("N\r")}, 0, 0, 0, "N"},
-      {"an owed line that does not come", {silence(), bytes("N\r")}, 1, rs_timeout, 1, "N"},
-      {"a module that never stops cannot hold the caller", babble, 0, rs_timeout, 0, ""},
-      {"gone", {bytes("A"), gone()}, 1, rs_gone, 1, ""},
-      {"woken while a line end is owed",
-       {bytes("A"), woken(), bytes("B\rN\r")},
-       1,
-       rs_woken,
-       1,
-       "B"},
-      {"woken in the quiet", {bytes("A\r"), woken(), bytes("N\r")}, 1, rs_woken, 0, "N"},
-  };
-  for (const drain_case &c : cases) {
-    SCOPED_TRACE(c.name);
-    script.assign(c.steps.begin(), c.steps.end());
-    line_reader reader{};
-    int owed = c.owed;
-    const long long start = fake_now;
-    EXPECT_EQ(line_reader_drain(&reader, &source, &owed, 50, 1000), c.result);
-    EXPECT_LE(fake_now - start, 1100) << "the wait bounds the drain";
-    EXPECT_EQ(owed, c.owed_after);
-    if (!c.next_line.empty()) {
-      char buf[84];
-      EXPECT_EQ(line_reader_gets(&reader, &source, buf, sizeof buf, 1000),
-                static_cast<int>(c.next_line.size()));
-      EXPECT_EQ(std::string(buf), c.next_line);
-    }
-  }
 }
 
 }  // namespace
