@@ -150,9 +150,9 @@ void apply_key_settings(void) {
   if (tcsetattr(tty_fd, TCSANOW, &key_settings) != 0) settings_changed = 0;
 }
 
-// Dies of the signal by its default action, as if it had never been caught
-// or held back. Async-signal-safe.
-void die_of_signal(int signal_number) {
+// Raises the signal with its default action (ending or stopping the
+// process), as if it had never been caught or held back. Async-signal-safe.
+void raise_by_default_action(int signal_number) {
   signal(signal_number, SIG_DFL);
   sigset_t this_signal;
   sigemptyset(&this_signal);
@@ -168,7 +168,7 @@ void restore_and_reraise(int signal_number) {
   restore_stdout_flags();
   restore_screen();
   restore_settings();
-  die_of_signal(signal_number);
+  raise_by_default_action(signal_number);
 }
 
 // Ctrl-C while it is held back: noted, and the key source woken; a second
@@ -223,12 +223,7 @@ void stop_with_terminal_restored(int signal_number) {
   const bool leaves_screen = screen_changed && leave != nullptr && leave[0] != '\0';
   restore_screen();
   restore_settings();
-  signal(signal_number, SIG_DFL);
-  sigset_t stop_signal;
-  sigemptyset(&stop_signal);
-  sigaddset(&stop_signal, signal_number);
-  sigprocmask(SIG_UNBLOCK, &stop_signal, nullptr);
-  raise(signal_number);
+  raise_by_default_action(signal_number);
   install_stop_handler();
   apply_key_settings();
   if (stdout_flags >= 0) fcntl(STDOUT_FILENO, F_SETFL, stdout_flags);
@@ -448,7 +443,7 @@ void console_close(void) {
     restore_settings();
   }
   // The held-back Ctrl-C ends the program now, as it would have at once.
-  if (interrupt_pending) die_of_signal(SIGINT);
+  if (interrupt_pending) raise_by_default_action(SIGINT);
 }
 
 bool console_write(const char *utf8_text) {
