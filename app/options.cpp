@@ -173,9 +173,9 @@ argument_kind read_argument(int argc, const char *const *argv, int *i, program_o
   if (std::strcmp(arg, "--ascii") == 0) return argument_kind::ascii;
   const argument_kind run_option = read_run_option(argc, argv, i, options, error, error_size);
   if (run_option != argument_kind::port) return run_option;
-  if (std::strcmp(arg, "--port") == 0 || std::strncmp(arg, "--port=", 7) == 0) {
-    const char *port = arg[6] == '=' ? arg + 7 : (*i + 1 < argc ? argv[++*i] : nullptr);
-    if (port == nullptr || *port == '\0') {
+  bool missing = false;
+  if (const char *port = option_value("--port", argc, argv, i, &missing)) {
+    if (missing) {
       set_error(error, error_size, "%s needs a port, such as COM3", "--port");
       return argument_kind::wrong;
     }
