@@ -231,21 +231,8 @@ static void print_ports(int count) {
  * sequence (no overlong form, no surrogate, nothing above U+10FFFF) of a
  * character that is no control; 0 for anything else. */
 static int json_utf8_length(const unsigned char *c) {
-  int length;
-  int k;
-  if (c[0] >= 0x20 && c[0] < 0x7F) return 1;
-  if (c[0] >= 0xC2 && c[0] <= 0xDF) {
-    length = 2;
-  } else if (c[0] >= 0xE0 && c[0] <= 0xEF) {
-    length = 3;
-  } else if (c[0] >= 0xF0 && c[0] <= 0xF4) {
-    length = 4;
-  } else {
-    return 0;
-  }
-  for (k = 1; k < length; ++k) {
-    if ((c[k] & 0xC0) != 0x80) return 0;
-  }
+  const int length = utf8_length(c);
+  if (length == 1) return c[0] >= 0x20 && c[0] < 0x7F;
   if ((c[0] == 0xC2 && c[1] <= 0x9F) || (c[0] == 0xE0 && c[1] < 0xA0) ||
       (c[0] == 0xED && c[1] >= 0xA0) || (c[0] == 0xF0 && c[1] < 0x90) ||
       (c[0] == 0xF4 && c[1] >= 0x90)) {
