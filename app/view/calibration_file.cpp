@@ -8,6 +8,8 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "new_file.h"
+
 using json = nlohmann::json;
 // Written in the order of the file's description.
 using ordered_json = nlohmann::ordered_json;
@@ -286,10 +288,12 @@ std::string calibration_new_file_name(void) {
     if (std::strftime(stamp, sizeof stamp, "%Y%m%d_%H%M%S", local) == 0) stamp[0] = '\0';
   }
   const std::string base = std::string("orlanse_calibration_") + stamp;
+  // The name is taken by creating the file in one step, so that a file that
+  // appears between a check and the save is never replaced.
   for (int n = 1;; ++n) {
     std::string name = base + (n == 1 ? "" : "-" + std::to_string(n)) + ".json";
-    std::FILE *existing = std::fopen(name.c_str(), "rb");
-    if (existing == nullptr) return name;
-    (void)std::fclose(existing);
+    std::FILE *created = create_new_file(name.c_str());
+    if (created != nullptr) (void)std::fclose(created);
+    if (created != nullptr || errno != EEXIST) return name;  // a save says why it cannot write
   }
 }

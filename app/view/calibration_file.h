@@ -45,4 +45,5 @@ bool calibration_save_file(const char *path, const calibration_set &set, char *e
 
 // A name for a new file in the current directory, from the local time
 // (orlanse_calibration_YYYYMMDD_HHMMSS.json, with -2, -3, ... when taken).
+// The file is created empty, so that the name stays this program's.
 std::string calibration_new_file_name(void);

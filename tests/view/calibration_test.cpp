@@ -9,7 +9,9 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
@@ -284,6 +286,23 @@ TEST(calibration_file, reads_back_what_it_writes) {
     EXPECT_EQ(back.has_acceleration, part.has_acceleration) << text;
     EXPECT_EQ(calibration_json(back), text);
   }
+}
+
+// A name handed out is taken at once: a second call, within the same second,
+// never gives it again, and an existing file is never the answer.
+TEST(calibration_file, a_new_file_name_is_taken_when_it_is_given) {
+  const std::filesystem::path was = std::filesystem::current_path();
+  const std::filesystem::path scratch =
+      std::filesystem::temp_directory_path() / ("orlanse_names_" + std::to_string(std::rand()));
+  std::filesystem::create_directories(scratch);
+  std::filesystem::current_path(scratch);
+  const std::string first = calibration_new_file_name();
+  const std::string second = calibration_new_file_name();
+  EXPECT_NE(first, second);
+  EXPECT_TRUE(std::filesystem::exists(first));
+  EXPECT_TRUE(std::filesystem::exists(second));
+  std::filesystem::current_path(was);
+  std::filesystem::remove_all(scratch);
 }
 
 TEST(calibration_file, the_c_snippet_holds_the_same_values) {
