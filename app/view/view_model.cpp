@@ -48,6 +48,7 @@ void thin_kept(view_model *model) {
   for (int k = 0; k < view_kept_capacity / 2; ++k) {
     for (int axis = 0; axis < 3; ++axis)
       model->kept[k][axis] = model->kept[static_cast<std::size_t>(k) * 2][axis];
+    model->kept_face[k] = model->kept_face[static_cast<std::size_t>(k) * 2];
   }
   model->kept_count = view_kept_capacity / 2;
   model->keep_stride *= 2;
@@ -65,10 +66,10 @@ bool keep_reading(view_model *model, const int32_t (&values)[6]) {
   if (model->counted++ % model->keep_stride != 0) return false;
   if (model->kept_count == view_kept_capacity) thin_kept(model);
   for (int axis = 0; axis < 3; ++axis) model->kept[model->kept_count][axis] = reading[axis];
-  ++model->kept_count;
   const int32_t acc[3] = {values[3], values[4], values[5]};
-  const int face = accel_face_of(view_vector_of(acc), 0.0);
-  if (face >= 0) ++model->pose_points[face];
+  model->kept_face[model->kept_count] =
+      static_cast<signed char>(accel_face_of(view_vector_of(acc), 0.0));
+  ++model->kept_count;
   return true;
 }
 
@@ -144,7 +145,6 @@ void view_model_toggle_calibration(view_model *model) {
   model->kept_count = 0;
   model->counted = 0;
   model->keep_stride = 1;
-  for (int &count : model->pose_points) count = 0;
 }
 
 void view_model_toggle_accel_calibration(view_model *model) {
@@ -216,10 +216,13 @@ bool view_model_heading(const view_model &model, double *heading_deg) {
 // A face is missing while it holds under a twentieth of the kept readings
 // (and under 5 of them).
 unsigned view_model_missing_poses(const view_model &model) {
+  int counts[accel_face_count] = {};
+  for (int k = 0; k < model.kept_count; ++k) {
+    if (model.kept_face[k] >= 0) ++counts[model.kept_face[k]];
+  }
   unsigned missing = 0;
   for (int face = 0; face < accel_face_count; ++face) {
-    const int count = model.pose_points[face];
-    if (count < 5 || count * 20 < model.kept_count) missing |= 1U << face;
+    if (counts[face] < 5 || counts[face] * 20 < model.kept_count) missing |= 1U << face;
   }
   return missing;
 }

@@ -69,7 +69,7 @@ struct view_model {
   double last_counted[3];
   int64_t counted;
   int64_t keep_stride;
-  int pose_points[accel_face_count];  // kept readings by the face up
+  signed char kept_face[view_kept_capacity];  // the face up of each kept reading; -1: none
 
   view_calibration_mode accel_mode;  // accelerometer, key a
   accel_collect accel;

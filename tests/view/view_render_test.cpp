@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "accel_calibration.h"
 #include "view_fixture.h"
 #include "view_render.h"
 
@@ -134,6 +135,28 @@ TEST_F(view_render_test, bars_fill_from_the_centre_to_the_ends_of_the_range) {
     const std::string dump = render(view_style_ascii, 62, 24);
     EXPECT_NE(dump.find(c.bar), std::string::npos) << dump;
   }
+}
+
+// The orientations still missing are judged on the readings the fit keeps:
+// a face seen only early, and mostly thinned out of the store since, is
+// missing again.
+TEST_F(view_render_test, a_face_thinned_out_of_the_kept_readings_is_missing_again) {
+  view_model_start(model.get(), 0, "", "", "");
+  view_model_toggle_calibration(model.get());
+  int32_t values[6];
+  int64_t now_ms = 0;
+  auto turn = [&](int count, double roll_deg) {
+    for (int k = 0; k < count; ++k) {
+      sample_of(turning_pose(k, 25.0, 90.0, 0.0, roll_deg), module_shape{}, values);
+      view_model_add(model.get(), now_ms += 40, sensor_sample_read, values);
+    }
+  };
+  turn(60, 0.0);
+  const int32_t acc[3] = {values[3], values[4], values[5]};
+  const unsigned level = 1U << accel_face_of(view_vector_of(acc), 0.0);
+  EXPECT_EQ(view_model_missing_poses(*model) & level, 0u);
+  turn(4000, 90.0);
+  EXPECT_NE(view_model_missing_poses(*model) & level, 0u) << "kept readings: " << model->kept_count;
 }
 
 TEST_F(view_render_test, port_texts_are_shown_with_unprintable_bytes_as_question_marks) {
