@@ -187,13 +187,6 @@ calibration_set view_model_results(const view_model &model) {
   return set;
 }
 
-bool view_model_offsets(const view_model &model, double (&offsets)[3]) {
-  geo_calibration calibration;
-  const bool in_use = view_model_geo_calibration(model, &calibration);
-  for (int axis = 0; axis < 3; ++axis) offsets[axis] = calibration.offset[axis];
-  return in_use;
-}
-
 view_vector view_model_geomagnetic(const view_model &model) {
   geo_calibration calibration;
   view_model_geo_calibration(model, &calibration);

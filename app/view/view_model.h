@@ -109,10 +109,6 @@ bool view_model_accel_calibration(const view_model &model, accel_result *calibra
 // has a result (a geomagnetic model, all six faces).
 calibration_set view_model_results(const view_model &model);
 
-// The offsets that the heading uses; false (zeros) while no calibration is
-// in use.
-bool view_model_offsets(const view_model &model, double (&offsets)[3]);
-
 // The last sample's vectors with the calibrations in use applied (the
 // acceleration in g when calibrated, else raw).
 view_vector view_model_geomagnetic(const view_model &model);
