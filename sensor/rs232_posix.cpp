@@ -363,32 +363,11 @@ void rs_restore_all_ports(void) {
   }
 }
 
+// A wait on no port: only the wake source can end it early (poll skips the
+// negative descriptor).
 int rs_sleep(int ms) {
   if (ms <= 0) return 0;
-  const int wake = serial_wake_fd();
-  const nanoseconds deadline = deadline_after_ms(ms);
-  if (wake < 0) {
-    timespec left{ms / 1000, (ms % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-    return 0;
-  }
-  for (;;) {
-    pollfd entry{wake, POLLIN, 0};
-    const int wait_ms = ms_until(deadline);
-    if (wait_ms == 0) return 0;
-    const int ready = poll(&entry, 1, wait_ms);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready > 0 && (entry.revents & POLLNVAL) == 0) return rs_woken;
-    if (ready != 0) {
-      // The wake descriptor cannot be watched: sleep what is left.
-      const int left_ms = ms_until(deadline);
-      timespec left{left_ms / 1000, (left_ms % 1000) * 1000000L};
-      while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-      }
-      return 0;
-    }
-  }
+  return serial_poll_ready(-1, 0, ms) == rs_woken ? rs_woken : 0;
 }
 
 void rs_pause(int ms) { rs_sleep(ms); }
