@@ -153,8 +153,8 @@ void record_bytes(void * /*context*/, char direction, long long ms, const unsign
 }
 
 // The link over a byte stream; one the serial layer cannot take is closed.
-int open_stream(const char *name, serial_transport transport) {
-  const int opened = sensor_open_transport(name, transport);
+int open_stream(serial_transport transport) {
+  const int opened = sensor_open_transport(transport);
   if (opened != 0 && transport.close != nullptr) transport.close(transport.context);
   return opened;
 }
@@ -171,13 +171,13 @@ int open_network_port(void) {
     say("%s", why);
     return -1;
   }
-  return open_stream(options.port, transport);
+  return open_stream(transport);
 }
 
 // Opens what the options name: a replay, a network port, a local port or
 // the first FTDI-bus port. 0, or the failure already said (-1) or to say.
 int open_sensor(serial_transport replay) {
-  if (options.replay != nullptr) return open_stream(options.replay, replay);
+  if (options.replay != nullptr) return open_stream(replay);
   if (is_tcp_port_name(options.port)) return open_network_port();
   return options.port != nullptr ? sensor_open_port(options.port) : sensor_open();
 }

@@ -23,9 +23,10 @@ int sensor_open_port(const char *name);
 
 // The link on a byte stream that is already open (a TCP connection, a
 // recording being replayed) in place of a COM port: the same opening, the
-// same reads. name says what the stream is. 0, or 2 when the serial layer
-// cannot take the stream (rs_open_failure() may say why).
-int sensor_open_transport(const char *name, serial_transport transport);
+// same reads; the caller names the stream in its own diagnostics. 0, or 2
+// when the serial layer cannot take the stream (rs_open_failure() may say
+// why).
+int sensor_open_transport(serial_transport transport);
 
 // Every byte the link exchanges on the ports it opens from now on passes tap
 // (a recording of the run), from the opening's first command on.

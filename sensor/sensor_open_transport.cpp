@@ -14,8 +14,7 @@ constexpr int16_t stream_port = 32767;
 
 }  // namespace
 
-int sensor_open_transport(const char *name, serial_transport transport) {
-  static_cast<void>(name);  // the caller names the stream in its own diagnostics
+int sensor_open_transport(serial_transport transport) {
   if (rs_open_transport(stream_port, transport) != 0) return 2;
   sensor_port = stream_port;
   return sensor_link_start(stream_port);
