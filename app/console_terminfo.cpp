@@ -29,11 +29,7 @@ std::size_t read_entry(const char *dir, const char *term, unsigned char *entry) 
   char path[4096];
   const char *layouts[] = {"%s/%c/%s", "%s/%02x/%s"};
   for (const char *layout : layouts) {
-    if (layout == layouts[0]) {
-      std::snprintf(path, sizeof path, layout, dir, term[0], term);
-    } else {
-      std::snprintf(path, sizeof path, layout, dir, static_cast<unsigned char>(term[0]), term);
-    }
+    std::snprintf(path, sizeof path, layout, dir, static_cast<unsigned char>(term[0]), term);
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) continue;
     const ssize_t length = read(fd, entry, entry_size_max);
