@@ -61,26 +61,13 @@ void report_open_failure(int code) {
   }
 }
 
-// A key ended the run while stdout took no output: said with the count of
-// what could not be written, never dropped silently.
-void report_unwritten_output(void) {
-  if (console_unwritten_bytes() == 0) return;
-  say("a key ended the run while stdout took no output; %lld bytes were not written",
-      console_unwritten_bytes());
-}
-
 // stdout is gone or failing: nothing more can be shown, so the run ends.
 // When a key cut the output short instead, the run ends as after a key.
 int end_output_failed(void) {
-  const bool key_ended = console_unwritten_bytes() > 0;
-  if (key_ended) {
-    report_unwritten_output();
-  } else {
-    say("cannot write to stdout: %s", console_output_failure());
-  }
+  const int status = view_report_output_end();
   sensor_close();
   console_close();
-  return key_ended ? 0 : status_output_failed;
+  return status;
 }
 
 // The failure path: the not-found text, the port closed (so that it is free
@@ -94,7 +81,7 @@ int end_not_found(void) {
   sensor_close();
   if (console_has_keys() && console_unwritten_bytes() == 0) say("press any key to end");
   console_read_key();
-  report_unwritten_output();
+  view_report_unwritten();
   console_close();
   return status_not_found;
 }

@@ -11,11 +11,6 @@
 #include "view_csv.h"
 #include "view_session.h"
 
-const char view_output_failed_format[] = "orlanse_sensor: cannot write to stdout: %s\n";
-const char view_unwritten_format[] =
-    "orlanse_sensor: a key ended the run while stdout took no output; %lld bytes were not "
-    "written\n";
-
 namespace {
 
 // Written by the console whenever it is restored while the full screen is in
@@ -115,19 +110,29 @@ int status_of(view_end end) {
     case view_end_port_gone: return view_status_port_gone;
     case view_end_output_failed: break;
   }
-  if (console_unwritten_bytes() > 0) {
-    // A key ended the run while stdout took no output: it ends as after a
-    // key, with what was not written counted.
-    std::fprintf(stderr, view_unwritten_format, console_unwritten_bytes());
-    return 0;
-  }
-  std::fprintf(stderr, view_output_failed_format, console_output_failure());
-  return view_status_output_failed;
+  return view_report_output_end();
 }
 
 view_session session;  // large: static storage
 
 }  // namespace
+
+void view_report_unwritten(void) {
+  if (console_unwritten_bytes() == 0) return;
+  std::fprintf(stderr,
+               "orlanse_sensor: a key ended the run while stdout took no output; %lld bytes "
+               "were not written\n",
+               console_unwritten_bytes());
+}
+
+int view_report_output_end(void) {
+  if (console_unwritten_bytes() > 0) {
+    view_report_unwritten();
+    return 0;
+  }
+  std::fprintf(stderr, "orlanse_sensor: cannot write to stdout: %s\n", console_output_failure());
+  return view_status_output_failed;
+}
 
 int view_calibration_setup(const char *load_path, const char *out_path) {
   calibration_out = out_path;

@@ -14,11 +14,14 @@ constexpr int view_status_output_failed = 3;
 // The live view was asked for with no terminal on standard output.
 constexpr int view_status_no_terminal = 2;
 
-// The stderr line for a failed standard output, with the reason after it.
-extern const char view_output_failed_format[];
-// The stderr line when a key ended the run while stdout took no output,
-// with the count of bytes not written (long long).
-extern const char view_unwritten_format[];
+// When a key ended the run while stdout took no output: says so on stderr
+// with the count of bytes not written; nothing otherwise.
+void view_report_unwritten(void);
+
+// Says on stderr why stdout took no more and returns the status it gives:
+// a key that cut the output short ends the run as a key does (0, with the
+// count of bytes not written), a failure gives view_status_output_failed.
+int view_report_output_end(void);
 
 // Reads the calibration file named by --calibration (NULL: none) and keeps
 // the name given by --calibration-out (NULL: a new file in the current
