@@ -291,7 +291,9 @@ bool write_redirected(std::FILE *stream, UINT code_page, const char *text) {
 bool write_stdout_console(HANDLE console, const char *text) {
   return for_each_wide_piece(
       text, [console](const wchar_t *wide, int wide_length, size_t piece, size_t left) {
-        if (count_after_key_cut(static_cast<long long>(piece + left))) return false;
+        if (count_after_key_cut(static_cast<long long>(piece) + static_cast<long long>(left))) {
+          return false;
+        }
         static wchar_t job_wide[piece_bytes];
         std::memcpy(job_wide, wide, sizeof(wchar_t) * static_cast<size_t>(wide_length));
         job = {};
